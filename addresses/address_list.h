@@ -1,0 +1,53 @@
+// The user's allowed addresses: a process-wide doubly linked list, newest first,
+// shared by the mail check and the settings editor under one lock.
+#pragma once
+
+#include <cstddef>
+
+struct AddressEntry {
+    char* text;  // malloc'd, exactly its length plus the zero byte
+    AddressEntry* next;
+    AddressEntry* prev;
+};
+
+struct AddressList {
+    AddressEntry* head;
+};
+
+// The list itself. Read or change it only while holding a ListLock, or through
+// the functions below, which take the lock themselves.
+extern AddressList g_addressList;
+
+// Full path of the list file; empty when the module's folder leaves no room for
+// the file name, in which case nothing is read or written.
+constexpr size_t kPathSize = 260;
+extern char g_modulePath[kPathSize];
+
+// Holds the list's lock for its lifetime. The lock is recursive, so a caller may
+// hold it across several of the operations below (find, then remove).
+class ListLock {
+  public:
+    ListLock();
+    ~ListLock();
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+};
+
+// Fills the list from g_modulePath; does nothing when the list already holds entries.
+void LoadAddressList();
+// Replaces the list file with the whole list in one step; on any failure the old
+// file stays as it was. Returns false when nothing was written.
+bool SaveAddressList();
+
+// First entry from the head equal to text, ASCII case ignored; the entry stays
+// valid only while the caller holds the lock.
+AddressEntry* FindAddress(const char* text);
+// Puts a copy of text at the front. Returns false, changing nothing, when memory runs out.
+bool AddAddress(const char* text);
+// Unlinks the entry, frees its text and destroys it.
+void RemoveAddress(AddressEntry* entry);
+// Frees every entry; the list is empty afterwards. Published to the host.
+void ReleasePlugin();
+
+// True when a and b are equal, ignoring the case of ASCII letters only.
+bool EqualsNoCase(const char* a, const char* b);
