@@ -1,0 +1,42 @@
+# The front door: `make` builds dist/, `make test` runs every test.
+# Both install what is missing first.
+
+BUILD     ?= build
+NATIVE    := $(BUILD)/native
+SANITIZE  := $(BUILD)/sanitize
+WIN32DIR  := $(BUILD)/win32
+JOBS      ?= $(shell nproc)
+
+.PHONY: all deps dist test test-native test-sanitize test-win32 format clean
+
+all: dist
+
+deps:
+	@./tools/install-deps.sh
+
+dist: deps
+	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel
+
+test: deps test-native test-sanitize test-win32
+
+test-native:
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(NATIVE) -j $(JOBS)
+	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+	cmake --build $(SANITIZE) -j $(JOBS)
+	cd $(SANITIZE) && ctest --output-on-failure -j $(JOBS)
+
+test-win32:
+	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN32DIR) -j $(JOBS)
+	cd $(WIN32DIR) && xvfb-run -a ctest --output-on-failure
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) dist

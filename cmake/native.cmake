@@ -1,0 +1,16 @@
+# Native Linux build: the core's unit tests.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(quorvel_native_test name)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE quorvel_core GTest::gtest_main)
+    quorvel_warnings(${name})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+endfunction()
+
+quorvel_native_test(core_tests
+    tests/addresses/address_list_test.cpp
+    tests/addresses/list_file_test.cpp
+    tests/check/mail_check_test.cpp
+    tests/plugin/host_service_test.cpp)

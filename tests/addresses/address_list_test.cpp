@@ -1,0 +1,120 @@
+#include "addresses/address_list.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/addresses/list_fixture.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST_F(ListTest, AddPutsNewEntriesAtTheFront) {
+    ASSERT_TRUE(AddAddress("a"));
+    ASSERT_TRUE(AddAddress("b"));
+    EXPECT_EQ(Texts(), (Strings{"b", "a"}));
+}
+
+TEST_F(ListTest, FindIgnoresOnlyAsciiCase) {
+    Fill({"Bob@Example.COM", "\xc4rger@example.com", "x"});
+    ASSERT_NE(FindAddress("bob@example.com"), nullptr);
+    EXPECT_STREQ(FindAddress("BOB@EXAMPLE.com")->text, "Bob@Example.COM");
+    EXPECT_EQ(FindAddress("\xe4rger@example.com"), nullptr) << "0xC4 and 0xE4 are not ASCII";
+    EXPECT_EQ(FindAddress("bob@example.co"), nullptr) << "whole texts only";
+    EXPECT_EQ(FindAddress("bob@example.comm"), nullptr);
+    EXPECT_EQ(FindAddress(""), nullptr);
+    EXPECT_EQ(FindAddress(nullptr), nullptr);
+}
+
+TEST_F(ListTest, FindReturnsTheFirstOfDuplicates) {
+    Fill({"A", "a"});
+    EXPECT_EQ(FindAddress("a"), g_addressList.head);
+}
+
+TEST_F(ListTest, RemoveKeepsTheLinksWhole) {
+    Fill({"a", "b", "c", "d"});
+    RemoveAddress(FindAddress("b"));
+    EXPECT_EQ(Texts(), (Strings{"a", "c", "d"}));
+    RemoveAddress(FindAddress("a"));
+    EXPECT_EQ(Texts(), (Strings{"c", "d"}));
+    RemoveAddress(FindAddress("d"));
+    EXPECT_EQ(Texts(), (Strings{"c"}));
+    RemoveAddress(FindAddress("c"));
+    EXPECT_EQ(g_addressList.head, nullptr);
+    RemoveAddress(nullptr);
+}
+
+TEST_F(ListTest, ReleaseEmptiesTheListAndNothingReloadsIt) {
+    folder_.Write("quorvel.txt", "a\r\n");
+    LoadAddressList();
+    ReleasePlugin();
+    EXPECT_EQ(g_addressList.head, nullptr);
+    ReleasePlugin();
+    EXPECT_EQ(g_addressList.head, nullptr);
+}
+
+TEST_F(ListTest, LoadReversesTheFileAndSaveWritesListOrder) {
+    folder_.Write("quorvel.txt", "a\r\n\r\nb\nc\r\n");
+    LoadAddressList();
+    EXPECT_EQ(Texts(), (Strings{"c", "b", "a"}));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "c\r\nb\r\na\r\n");
+    EXPECT_EQ(folder_.Listing(), "quorvel.txt") << "no temporary file stays behind";
+}
+
+TEST_F(ListTest, LoadDoesNothingWhenTheListHoldsEntries) {
+    folder_.Write("quorvel.txt", "from-file\r\n");
+    Fill({"kept"});
+    LoadAddressList();
+    EXPECT_EQ(Texts(), (Strings{"kept"}));
+}
+
+TEST_F(ListTest, LoadTakesAHandEditedLastLine) {
+    folder_.Write("quorvel.txt", "a\r\nb");
+    LoadAddressList();
+    EXPECT_EQ(Texts(), (Strings{"b", "a"}));
+}
+
+TEST_F(ListTest, MissingFileOrPathLeavesTheListEmpty) {
+    LoadAddressList();
+    EXPECT_EQ(g_addressList.head, nullptr);
+
+    PointAt(folder_.File(""));  // a folder, not a file
+    LoadAddressList();
+    EXPECT_EQ(g_addressList.head, nullptr);
+
+    g_modulePath[0] = '\0';
+    LoadAddressList();
+    EXPECT_EQ(g_addressList.head, nullptr);
+}
+
+TEST_F(ListTest, SaveReplacesTheWholeFile) {
+    folder_.Write("quorvel.txt", "old-1\r\nold-2\r\nold-3-which-is-long\r\n");
+    Fill({"new"});
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "new\r\n");
+
+    ReleasePlugin();
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "") << "an empty list saves an empty file";
+}
+
+TEST_F(ListTest, FailedSaveKeepsTheOldFileAndTheEdits) {
+    Fill({"edit"});
+
+    g_modulePath[0] = '\0';
+    EXPECT_FALSE(SaveAddressList()) << "no path: nothing written";
+
+    PointAt((folder_.path() / "missing-folder" / "quorvel.txt").string());
+    EXPECT_FALSE(SaveAddressList());
+
+    // A folder in the file's place: the temporary file can't replace it.
+    std::filesystem::create_directory(folder_.path() / "quorvel.txt");
+    PointAt(folder_.File("quorvel.txt"));
+    EXPECT_FALSE(SaveAddressList());
+    EXPECT_EQ(folder_.Listing(), "quorvel.txt") << "the temporary file must be removed";
+    EXPECT_EQ(Texts(), (Strings{"edit"}));
+}
+
+}  // namespace

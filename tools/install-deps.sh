@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs what the builds and tests need, once; does nothing when all is there.
+set -eu
+
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+packages="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
+missing=""
+for p in $packages; do have "$p" || missing="$missing $p"; done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing$missing; run as root or install them" >&2
+    exit 1
+fi
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq $missing
