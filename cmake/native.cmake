@@ -14,3 +14,6 @@ quorvel_native_test(core_tests
     tests/addresses/list_file_test.cpp
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp)
+
+# The stand-in host's portable half.
+include(cmake/host.cmake)

@@ -52,3 +52,6 @@ target_link_libraries(core_tests_win PRIVATE quorvel_core)
 quorvel_wine_test(dll_tests tests/plugin/dll_test.cpp)
 target_link_libraries(dll_tests PRIVATE version)
 add_dependencies(dll_tests quorvel)
+
+# The stand-in host, its demo and the release package.
+include(cmake/host.cmake)

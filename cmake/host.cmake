@@ -1,0 +1,70 @@
+# quorvel-host: a stand-in for the mail-filter host. Its mail reading is
+# portable and tested natively; the program itself is the Windows build's.
+
+if(WIN32)
+    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_win.cpp)
+else()
+    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_posix.cpp)
+endif()
+add_library(quorvel_host_core STATIC
+    tools/host/check_command.cpp
+    tools/host/command_line.cpp
+    tools/host/judge.cpp
+    tools/host/mail_inputs.cpp
+    tools/host/mail_parser.cpp
+    ${QUORVEL_HOST_PLATFORM_SOURCES})
+target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
+quorvel_warnings(quorvel_host_core)
+
+set(QUORVEL_HOST_TESTS
+    tests/host/check_command_test.cpp
+    tests/host/command_line_test.cpp
+    tests/host/mail_inputs_test.cpp
+    tests/host/mail_parser_test.cpp)
+
+if(NOT WIN32)
+    quorvel_native_test(host_tests ${QUORVEL_HOST_TESTS})
+    target_link_libraries(host_tests PRIVATE quorvel_host_core)
+    return()
+endif()
+
+add_executable(quorvel-host
+    tools/host/main_win.cpp
+    tools/host/plugin_binding_win.cpp
+    tools/host/settings_win.cpp)
+target_link_libraries(quorvel-host PRIVATE quorvel_host_core comctl32 shell32)
+# Symbols would more than double the size of what users download.
+target_link_options(quorvel-host PRIVATE -s)
+quorvel_warnings(quorvel-host)
+add_custom_command(TARGET quorvel-host POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVEL_DIST}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:quorvel-host> ${QUORVEL_DIST}/)
+
+# make demo: the plug-in with the example list, and the host beside it.
+set(QUORVEL_DEMO ${CMAKE_BINARY_DIR}/demo)
+add_custom_target(host_demo ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVEL_DEMO}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:quorvel> $<TARGET_FILE:quorvel-host>
+            ${CMAKE_SOURCE_DIR}/plugin/quorvel.ico ${CMAKE_SOURCE_DIR}/examples/quorvel.txt
+            ${QUORVEL_DEMO}/
+    DEPENDS quorvel quorvel-host
+    COMMENT "Demo folder ${QUORVEL_DEMO}")
+
+# The same code again on the Windows file layer.
+quorvel_wine_test(host_tests_win ${QUORVEL_HOST_TESTS})
+target_link_libraries(host_tests_win PRIVATE quorvel_host_core quorvel_core)
+
+# The host program over the example mails, each verdict against the expected one.
+add_test(NAME host_examples
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/examples_test.sh
+            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel> ${CMAKE_SOURCE_DIR}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(host_examples PROPERTIES
+    FIXTURES_REQUIRED wine
+    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
+# The help page the page record names goes beside the module.
+add_custom_command(TARGET quorvel POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/quorvel_plugin.htm ${QUORVEL_DIST}/)
+
+include(cmake/package.cmake)

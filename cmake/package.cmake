@@ -1,0 +1,14 @@
+# make package: the zip a user unpacks straight into the host's plug-in folder,
+# so its files sit at the top, not in a folder of their own.
+install(PROGRAMS $<TARGET_FILE:quorvel> $<TARGET_FILE:quorvel-host> DESTINATION .)
+install(FILES plugin/quorvel.ico docs/quorvel_plugin.htm DESTINATION .)
+install(FILES docs/install.txt DESTINATION . RENAME INSTALL.txt)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME quorvel)
+set(CPACK_PACKAGE_VENDOR Merrowind)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME quorvel-${PROJECT_VERSION}-win32)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)

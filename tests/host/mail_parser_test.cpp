@@ -1,0 +1,149 @@
+#include "tools/host/mail_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs Parse(const std::string& mail) {
+    Pairs pairs;
+    for (const Header& header : ParseHeaders(mail.data(), mail.size())) {
+        pairs.emplace_back(header.name, header.value);
+    }
+    return pairs;
+}
+
+TEST(ParseHeaders, ReadsTheHeaderBlock) {
+    const struct {
+        const char* what;
+        std::string mail;
+        Pairs expected;
+    } cases[] = {{"LF lines, body not read",
+                  "To: ann@example.com\nSubject: hi\n\nCc: not@example.com\n",
+                  {{"To", "ann@example.com"}, {"Subject", "hi"}}},
+                 {"CR LF lines",
+                  "To: ann@example.com\r\nSubject: hi\r\n\r\nCc: not@example.com\r\n",
+                  {{"To", "ann@example.com"}, {"Subject", "hi"}}},
+                 {"folded with blanks and tabs, CR LF",
+                  "To: Ann <ann@example.com>,\r\n  Bob <bob@example.com>\r\n\tCarl\r\n\r\n",
+                  {{"To", "Ann <ann@example.com>,  Bob <bob@example.com>\tCarl"}}},
+                 {"blanks around name and value go",
+                  "To :  ann@example.com \t\nCc:\n",
+                  {{"To", "ann@example.com"}, {"Cc", ""}}},
+                 {"a line without colon is dropped with its continuation",
+                  "To: a@example.com\nnot a header\n b@example.com\nCc: c@example.com\n",
+                  {{"To", "a@example.com"}, {"Cc", "c@example.com"}}},
+                 {"no name before the colon",
+                  ": orphan\n continued\nTo: a@example.com\n",
+                  {{"To", "a@example.com"}}},
+                 {"continuation before any header",
+                  " stray\nTo: a@example.com\n",
+                  {{"To", "a@example.com"}}},
+                 {"no body and no line end at the end",
+                  "Subject: only headers\nTo: a@example.com",
+                  {{"Subject", "only headers"}, {"To", "a@example.com"}}},
+                 {"the colon in the value stays",
+                  "Received: from x by y; Mon, 1 Jan 2024 10:00:00 +0000\n",
+                  {{"Received", "from x by y; Mon, 1 Jan 2024 10:00:00 +0000"}}},
+                 {"8-bit bytes are kept exactly",
+                  "To: J\xF6rg \xE4\xFF <j@example.com>\n",
+                  {{"To", "J\xF6rg \xE4\xFF <j@example.com>"}}},
+                 {"a bare CR stays in the value", "To: a\rb\n", {{"To", "a\rb"}}},
+                 {"empty mail", "", {}},
+                 {"empty first line: no headers", "\nTo: a@example.com\n", {}},
+                 {"CR LF empty line ends the block", "To: a\r\n\r\n b\r\n", {{"To", "a"}}}};
+    for (const auto& c : cases) EXPECT_EQ(Parse(c.mail), c.expected) << c.what;
+}
+
+TEST(ParseHeaders, NulBytesBecomeBlanksSoNothingIsHidden) {
+    const std::string mail("T\0o: ann\0@example.com\nTo: x\0y\n", 30);
+    EXPECT_EQ(Parse(mail), (Pairs{{"T o", "ann @example.com"}, {"To", "x y"}}));
+}
+
+TEST(ParseHeaders, HugeHeaderIsReadWhole) {
+    std::string mail = "To: " + std::string(1 << 20, 'a') + "@example.com\n";
+    std::string expected = std::string(1 << 20, 'a') + "@example.com";
+    for (int i = 0; i < 100000; ++i) {
+        mail += " b\r\n";
+        expected += " b";
+    }
+    mail += "\nbody\n";
+    const Pairs pairs = Parse(mail);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].second.size(), expected.size());
+    EXPECT_TRUE(pairs[0].second == expected);
+}
+
+TEST(ParseHeaders, ReadsOnlyTheGivenBytes) {
+    // The size, not a zero byte, ends the data: a fuzzer hands buffers over this way.
+    const char data[] = "To: a@example.com\nCc: b@example.com\n";
+    EXPECT_EQ(ParseHeaders(data, 12).size(), 1u);
+    EXPECT_EQ(ParseHeaders(data, 12)[0].value, "a@exampl");
+}
+
+std::vector<std::string> Split(const std::string& mbox) {
+    std::vector<std::string> mails;
+    for (const MailSpan& span : SplitMbox(mbox.data(), mbox.size())) {
+        EXPECT_LE(span.offset + span.size, mbox.size());
+        mails.push_back(mbox.substr(span.offset, span.size));
+    }
+    return mails;
+}
+
+TEST(SplitMbox, SplitsOnFromLinesOnly) {
+    const std::string mbox =
+        "From ann@example.com Mon Jan  1 10:00:00 2024\n"
+        "To: ann@example.com\n\nHello\n>From the start, said she.\n"
+        "Not From here\n\n"
+        "From bob@example.net Tue Jan  2 10:00:00 2024\n"
+        "To: bob@example.net\n\n>>From two levels\n\n"
+        "From carl@example.org Wed Jan  3 10:00:00 2024\n"
+        "To: carl@example.org\n";
+    const auto mails = Split(mbox);
+    ASSERT_EQ(mails.size(), 3u);
+    EXPECT_EQ(mails[0],
+              "To: ann@example.com\n\nHello\n>From the start, said she.\nNot From here\n\n");
+    EXPECT_EQ(mails[1], "To: bob@example.net\n\n>>From two levels\n\n");
+    EXPECT_EQ(mails[2], "To: carl@example.org\n");
+    EXPECT_EQ(Parse(mails[1]), (Pairs{{"To", "bob@example.net"}}));
+}
+
+TEST(SplitMbox, HandlesCrLfAndEdges) {
+    EXPECT_EQ(Split("From a\r\nTo: x\r\n\r\nFrom b\r\nTo: y\r\n"),
+              (std::vector<std::string>{"To: x\r\n\r\n", "To: y\r\n"}));
+    EXPECT_EQ(Split("From a"), (std::vector<std::string>{""}));
+    EXPECT_EQ(Split("From a\nFrom b\n"), (std::vector<std::string>{"", ""}));
+    EXPECT_TRUE(Split("").empty());
+    EXPECT_EQ(Split("junk before\nFrom a\nTo: x\n"), (std::vector<std::string>{"To: x\n"}));
+}
+
+TEST(MailKind, TellsMailFromOtherFiles) {
+    const struct {
+        std::string data;
+        bool mbox;
+        bool mail;
+    } cases[] = {
+        {"From ann@example.com Mon Jan  1 10:00:00 2024\n", true, true},
+        {"From: ann@example.com\n", false, true},
+        {"Return-Path: <a@example.com>\n", false, true},
+        {"X-Odd!Name~: x", false, true},
+        {"ann@example.com\r\nexample.net\r\n", false, false},
+        {"# verdicts\npass  x\n", false, false},
+        {"Subject : old style\n", false, false},
+        {": no name\n", false, false},
+        {"To\n: split\n", false, false},
+        {"Fr\xF6m: x\n", false, false},
+        {"", false, false},
+        {"From", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsMbox(c.data.data(), c.data.size()), c.mbox) << c.data;
+        EXPECT_EQ(LooksLikeMail(c.data.data(), c.data.size()), c.mail) << c.data;
+    }
+}
+
+}  // namespace

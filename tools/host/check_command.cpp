@@ -1,0 +1,93 @@
+#include "tools/host/check_command.h"
+
+#include <new>
+
+#include "tools/host/mail_inputs.h"
+
+namespace {
+
+// Room for the reasons after the indent, on an 80-column terminal.
+constexpr size_t kReasonWidth = 62;
+
+void PrintMail(const char* data, size_t size, const std::string& label, CheckMailFn check,
+               bool explain, std::FILE* out, CheckCounts& counts) {
+    const std::vector<Header> headers = ParseHeaders(data, size);
+    const Judgement judgement = JudgeMail(headers, check, explain);
+    ++counts.mails;
+    ++(judgement.spam ? counts.spam : counts.passed);
+    std::fprintf(out, "%s  %s\n", judgement.spam ? "spam" : "pass", label.c_str());
+    if (!explain) return;
+    // The header that let a mail pass is shown whole: the address may stand anywhere in it.
+    const char* lead = judgement.spam ? "no match" : "match   ";
+    const size_t width = judgement.spam ? kReasonWidth : std::string::npos;
+    for (const Header* header : judgement.reasons) {
+        std::fprintf(out, "        %s  %s\n", lead,
+                     OneLine(header->name + ": " + header->value, width).c_str());
+    }
+    if (judgement.reasons.empty()) {
+        bool anyAddressHeader = false;
+        for (const Header& header : headers) anyAddressHeader |= IsAddressHeader(header.name);
+        std::fprintf(out, "        %s\n",
+                     anyAddressHeader ? "passed, though no single header holds an address"
+                                      : "no To, Cc, Envelope-To or Received header");
+    }
+}
+
+void Unreadable(const std::string& path, const std::string& reason, std::FILE* out, std::FILE* err,
+                CheckCounts& counts) {
+    ++counts.unreadable;
+    std::fflush(out);  // keep the error in its place among the verdicts
+    std::fprintf(err, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
+}
+
+void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE* out,
+               std::FILE* err, CheckCounts& counts) {
+    std::string bytes;
+    const std::string failure = ReadMailFile(file.path, bytes);
+    if (!failure.empty()) return Unreadable(file.path, failure, out, err, counts);
+    if (!file.given && !LooksLikeMail(bytes.data(), bytes.size())) {
+        ++counts.skipped;
+        return;
+    }
+    if (!IsMbox(bytes.data(), bytes.size())) {
+        return PrintMail(bytes.data(), bytes.size(), file.path, check, explain, out, counts);
+    }
+    const std::vector<MailSpan> mails = SplitMbox(bytes.data(), bytes.size());
+    for (size_t i = 0; i < mails.size(); ++i) {
+        PrintMail(bytes.data() + mails[i].offset, mails[i].size,
+                  file.path + " [" + std::to_string(i + 1) + "]", check, explain, out, counts);
+    }
+}
+
+}  // namespace
+
+CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, bool explain,
+                     std::FILE* out, std::FILE* err) {
+    CheckCounts counts;
+    if (ListIsEmpty(check)) {
+        std::fprintf(out, "The plug-in's address list is empty, so it passes every mail.\n");
+    }
+    for (const std::string& path : paths) {
+        std::vector<InputFile> files;
+        std::vector<InputError> errors;
+        CollectInputs(path, files, errors);
+        for (const InputError& error : errors) {
+            Unreadable(error.path, error.reason, out, err, counts);
+        }
+        for (const InputFile& file : files) {
+            try {
+                CheckFile(file, check, explain, out, err, counts);
+            } catch (const std::bad_alloc&) {
+                Unreadable(file.path, "out of memory", out, err, counts);
+            }
+        }
+    }
+    std::fprintf(out, "%d mail%s: %d spam, %d passed, %d unreadable", counts.mails,
+                 counts.mails == 1 ? "" : "s", counts.spam, counts.passed, counts.unreadable);
+    if (counts.skipped > 0) {
+        std::fprintf(out, " (%d other file%s left out)", counts.skipped,
+                     counts.skipped == 1 ? "" : "s");
+    }
+    std::fprintf(out, "\n");
+    return counts;
+}

@@ -1,0 +1,22 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include "tools/host/mail_inputs.h"
+
+PathKind KindOfPath(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return PathKind::kMissing;
+    return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kFile;
+}
+
+bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
+    DIR* folder = opendir(path.c_str());
+    if (!folder) return false;
+    while (const dirent* item = readdir(folder)) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        entries.push_back({name, KindOfPath(JoinPath(path, name)) == PathKind::kFolder});
+    }
+    closedir(folder);
+    return true;
+}
