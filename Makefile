@@ -7,7 +7,7 @@ SANITIZE  := $(BUILD)/sanitize
 WIN32DIR  := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps dist test test-native test-sanitize test-win32 format clean
+.PHONY: all deps dist demo package test test-native test-sanitize test-win32 format clean
 
 all: dist
 
@@ -17,6 +17,22 @@ deps:
 dist: deps
 	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel
+
+# The plug-in with the example list, run by quorvel-host over examples/ under Wine.
+DEMO       := $(WIN32DIR)/demo
+DEMOPREFIX := $(abspath $(WIN32DIR))/demo-wineprefix
+
+demo: dist
+	cmake --build $(WIN32DIR) -j $(JOBS) --target host_demo
+	@[ -d $(DEMOPREFIX) ] || { echo "Making a Wine prefix for the demo (once)..."; \
+		./cmake/wine-prefix.sh $(DEMOPREFIX); }
+	@WINEPREFIX=$(DEMOPREFIX) WINEDEBUG=-all wine $(DEMO)/quorvel-host.exe check --explain examples/
+
+# dist/quorvel-<version>-win32.zip, to unpack into the host's plug-in folder.
+package: dist
+	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel-host
+	cd $(WIN32DIR) && cpack -G ZIP
+	cp $(WIN32DIR)/package/quorvel-*-win32.zip dist/
 
 test: deps test-native test-sanitize test-win32
 
