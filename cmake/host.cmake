@@ -68,3 +68,22 @@ add_custom_command(TARGET quorvel POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/quorvel_plugin.htm ${QUORVEL_DIST}/)
 
 include(cmake/package.cmake)
+
+# A fake plug-in that logs what the host does to it: settings and page, driven
+# through quorvel-host as a user would.
+add_library(quorvel_fake_plugin SHARED
+    tests/host/fake_plugin.cpp
+    tests/host/fake_plugin.def
+    tests/host/fake_plugin.rc)
+set_target_properties(quorvel_fake_plugin PROPERTIES PREFIX "" OUTPUT_NAME quorvel
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fake_plugin)
+target_include_directories(quorvel_fake_plugin PRIVATE ${CMAKE_SOURCE_DIR})
+quorvel_warnings(quorvel_fake_plugin)
+add_test(NAME host_settings
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/settings_test.sh
+            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel_fake_plugin>
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(host_settings PROPERTIES
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK wine_desktop
+    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")

@@ -1,0 +1,112 @@
+// A stand-in quorvel.dll for testing quorvel-host's own side: it logs what the
+// host does to it into fake.log beside itself, and presses the page's OK.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/records.h"
+
+namespace {
+
+constexpr UINT WM_SAVELIST = WM_USER + 1001;
+
+// The record that goes with a text request, host's layout.
+struct TextRequest {
+    uint32_t size;
+    const char* source;
+    char* destination;
+    int32_t destinationSize;
+};
+
+HINSTANCE g_module;
+char g_logPath[MAX_PATH];
+HostServiceProc g_service;
+OptionsPageInfo g_page;
+
+void Log(const char* text) {
+    if (std::FILE* log = std::fopen(g_logPath, "a")) {
+        std::fprintf(log, "%s\n", text);
+        std::fclose(log);
+    }
+}
+
+void Release() {
+    Log("release");
+}
+
+int32_t Check(uint32_t, const MailRecord*, double*) {
+    return 0;
+}
+
+// The host must copy a text back, cut to the buffer, and let a dialog be.
+void AskHost() {
+    if (!g_service) return Log("no service callback");
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    TextRequest text = {16, "Hello, host", buffer, sizeof buffer};
+    ServiceRequest request = {20, "Spamihilator", 0x10000002, 0, &text};
+    g_service(&request);
+    char line[64];
+    std::snprintf(line, sizeof line, "text '%.8s'", buffer);
+    Log(line);
+    ServiceRequest dialog = {20, "Spamihilator", 0x10000000, 0, nullptr};
+    g_service(&dialog);
+}
+
+int32_t ShowSettings(HWND) {
+    Log("settings");
+    AskHost();
+    return 1;
+}
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            Log("page created");
+            return TRUE;
+        case WM_SHOWWINDOW:
+            if (wParam) PostMessageA(GetParent(page), WM_COMMAND, IDOK, 0);
+            return TRUE;
+        case WM_SAVELIST:
+            Log("save list");
+            return TRUE;
+    }
+    return FALSE;
+}
+
+PluginInfoBlock g_info = {{0x00010005, 0x00000908, "Fake", "Tests", "Logs what the host does", 0,
+                           Release, ShowSettings, Check},
+                          {}};
+
+}  // namespace
+
+extern "C" PluginInfo* GetSpamCheckPluginInfo() {
+    return &g_info.info;
+}
+
+extern "C" void* ReceiveService(const ServiceRequest* request) {
+    char line[32];
+    std::snprintf(line, sizeof line, "service %u", static_cast<unsigned>(request->code));
+    Log(line);
+    switch (request->code) {
+        case 0:
+            g_service = reinterpret_cast<HostServiceProc>(request->data);
+            return nullptr;
+        case 1:
+            return const_cast<char*>("Fake plug-in");
+        case 2:
+            g_page = {1, 36, g_module, 4005, PageProc, "Fake page", 0, 0, {}, nullptr, "fake.htm"};
+            return &g_page;
+    }
+    return nullptr;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = module;
+        GetModuleFileNameA(module, g_logPath, MAX_PATH);
+        std::strcpy(std::strrchr(g_logPath, '\\') + 1, "fake.log");
+    }
+    return TRUE;
+}
