@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "addresses/address_index.h"
 #include "addresses/ascii_case.h"
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
@@ -93,6 +94,7 @@ bool AddAddress(const char* text) {
     entry->next = g_addressList.head;
     if (g_addressList.head) g_addressList.head->prev = entry;
     g_addressList.head = entry;
+    IndexAddedEntry(entry);
     return true;
 }
 
@@ -104,6 +106,7 @@ void RemoveAddress(AddressEntry* entry) {
     else
         g_addressList.head = entry->next;
     if (entry->next) entry->next->prev = entry->prev;
+    IndexRemovedEntry(entry);
     DestroyEntry(entry);
 }
 
@@ -113,4 +116,5 @@ void ReleasePlugin() {
         g_addressList.head = head->next;
         DestroyEntry(head);
     }
+    ReleaseAddressIndex();
 }

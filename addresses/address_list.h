@@ -14,8 +14,9 @@ struct AddressList {
     AddressEntry* head;
 };
 
-// The list itself. Read or change it only while holding a ListLock, or through
-// the functions below, which take the lock themselves.
+// The list itself. Read it only while holding a ListLock; change it only through
+// the functions below, which take the lock themselves and keep the check's index
+// (address_index.h) in step.
 extern AddressList g_addressList;
 
 // Full path of the list file; empty when the module's folder leaves no room for

@@ -10,8 +10,10 @@ function(quorvel_native_test name)
 endfunction()
 
 quorvel_native_test(core_tests
+    tests/addresses/address_index_test.cpp
     tests/addresses/address_list_test.cpp
     tests/addresses/list_file_test.cpp
+    tests/check/fast_check_test.cpp
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp)
 

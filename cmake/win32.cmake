@@ -42,8 +42,10 @@ endfunction()
 
 # The core's own tests again, on the Windows file layer and lock.
 quorvel_wine_test(core_tests_win
+    tests/addresses/address_index_test.cpp
     tests/addresses/address_list_test.cpp
     tests/addresses/list_file_test.cpp
+    tests/check/fast_check_test.cpp
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp)
 target_link_libraries(core_tests_win PRIVATE quorvel_core)

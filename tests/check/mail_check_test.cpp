@@ -3,35 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/addresses/list_fixture.h"
+#include "tests/check/test_mail.h"
 
 namespace {
 
 constexpr double kUntouched = -42.5;
-
-// A mail as the host hands it over: a chain of header fields.
-class Mail {
-  public:
-    Mail() = default;
-    Mail(std::initializer_list<std::pair<const char*, const char*>> headers) {
-        for (const auto& [name, value] : headers) Add(name, value);
-    }
-    void Add(const char* name, const char* value) {
-        fields_.push_back({name, value, 0, nullptr});
-        if (fields_.size() > 1) fields_[fields_.size() - 2].next = &fields_.back();
-        record_.headers = &fields_.front();
-    }
-    const MailRecord* record() const { return &record_; }
-
-  private:
-    std::deque<HeaderField> fields_;
-    MailRecord record_ = {nullptr};
-};
 
 class CheckTest : public ListTest {
   protected:
