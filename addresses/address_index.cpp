@@ -7,7 +7,7 @@
 #include "addresses/address_list.h"
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define QUORVEL_X86 1
 #endif
 
@@ -15,11 +15,12 @@
 // to be rare in header text ('@' in a mail address), and under a hash of the
 // bytes around the anchor: up to 8 before it and up to 7 after it, as far as the
 // address reaches, in one of a few fixed shapes. Finding addresses in a text
-// means scanning it for anchor bytes (16 at a time where the processor has SSE2)
-// and, at each one, hashing the text's bytes around it in each shape used under
-// that anchor and comparing the few addresses filed under that hash in full.
-// Every occurrence of an address puts its anchor byte at some scanned position
-// with its shape's bytes around it, so nothing is missed.
+// means scanning it for anchor bytes (32 or 16 at a time where the processor has
+// AVX2 or SSE2, else bytewise, chosen at run time) and, at each one, looking up
+// the pair of bytes around it in a bitmap, then hashing the text's bytes around
+// it in each shape used under that anchor and comparing the few addresses filed
+// under that hash in full. Every occurrence of an address puts its anchor byte
+// at some scanned position with its shape's bytes around it, so none is missed.
 
 namespace {
 
@@ -101,16 +102,20 @@ struct Index {
     uint32_t* buckets;  // record plus one; 0 for none
     uint32_t bucketMask;
     uint32_t emptyTexts;
-    uint32_t anchorCount[256];          // live records per anchor byte (folded)
-    uint32_t shapes[256];               // shapes used per anchor byte; may keep stale bits
+    uint32_t anchorCount[256];  // live records per anchor byte (folded)
+    uint32_t shapes[256];       // shapes used per anchor byte; may keep stale bits
+    // The bytes right before and after the anchor, a bit per folded pair, for a
+    // first look; addresses that begin or end at their anchor are counted instead.
+    uint64_t pairs[65536 / 64];  // may keep stale bits
+    uint32_t openEnded[256];
     unsigned char stops[256];           // per raw byte: 1 anchor, 2 end of text
     unsigned char raw[kMaxRawAnchors];  // raw anchor bytes for the SSE2 scan
     unsigned rawCount;                  // 0: too many for it, scan bytewise
-    bool sse2;
+    bool sse2, avx2;
 };
 
 Index g_index;
-ScanWidth g_widest = ScanWidth::kSse2;
+ScanWidth g_widest = ScanWidth::kAvx2;
 int g_allocationsLeft = -1;
 
 void* Allocate(void* old, size_t size) {
@@ -156,6 +161,19 @@ bool HasSse2() {
 #endif
 }
 
+bool HasAvx2() {
+#ifdef QUORVEL_X86
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+unsigned PairOf(unsigned char before, unsigned char after) {
+    return unsigned{before} << 8 | after;
+}
+
 void RefreshScan() {
     Index& ix = g_index;
     std::memset(ix.stops, 0, sizeof ix.stops);
@@ -174,6 +192,7 @@ void RefreshScan() {
     }
     if (!fits) ix.rawCount = 0;
     ix.sse2 = HasSse2();
+    ix.avx2 = HasAvx2();
 }
 
 void ChangeAnchorCount(unsigned char anchor, bool up) {
@@ -274,6 +293,12 @@ bool Insert(const char* text) {
     Link(record);
     ++ix.live;
     ix.shapes[folded[anchor]] |= 1u << shape;
+    if (anchor > 0 && anchor + 1 < length) {
+        const unsigned pair = PairOf(folded[anchor - 1], folded[anchor + 1]);
+        ix.pairs[pair / 64] |= uint64_t{1} << (pair % 64);
+    } else {
+        ++ix.openEnded[folded[anchor]];
+    }
     ChangeAnchorCount(folded[anchor], true);
     return true;
 }
@@ -320,6 +345,7 @@ bool Remove(const char* text) {
             ix.freeRecords = record + 1;
             ix.garbage += length;
             --ix.live;
+            if (k == 0 || k + 1 == length) --ix.openEnded[anchor];
             ChangeAnchorCount(anchor, false);
             return true;
         }
@@ -362,6 +388,11 @@ bool Matches(const unsigned char* folded, uint32_t length, const unsigned char* 
 bool Probe(const unsigned char* start, const unsigned char* p) {
     const Index& ix = g_index;
     const unsigned char anchor = kFold[*p];
+    if (!ix.openEnded[anchor]) {
+        if (p == start || !p[1]) return false;
+        const unsigned pair = PairOf(kFold[p[-1]], kFold[p[1]]);
+        if (!((ix.pairs[pair / 64] >> (pair % 64)) & 1)) return false;
+    }
     uint32_t shapes = ix.shapes[anchor];
     const size_t reach = static_cast<size_t>(p - start);
     const unsigned haveBefore = reach < kMaxBefore ? static_cast<unsigned>(reach) : 8;
@@ -400,8 +431,8 @@ bool ScanBytes(const unsigned char* start) {
 }
 
 #ifdef QUORVEL_X86
-// Reads whole aligned 16-byte blocks, which never cross into another page, so it
-// may read past the text's zero byte but never faults; hence no address sanitizer.
+// Reads whole aligned 16-byte blocks, which never cross into another page: it may
+// read past the text's zero byte but never faults, hence no address sanitizer.
 __attribute__((target("sse2"), no_sanitize_address)) bool ScanSse2(const unsigned char* start) {
     const Index& ix = g_index;
     __m128i anchors[kMaxRawAnchors];
@@ -420,6 +451,34 @@ __attribute__((target("sse2"), no_sanitize_address)) bool ScanSse2(const unsigne
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) & keep;
         unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(hit)) & keep;
         if (end) hits &= (end & (0u - end)) - 1;  // only those before the zero byte
+        while (hits) {
+            const unsigned i = static_cast<unsigned>(__builtin_ctz(hits));
+            hits &= hits - 1;
+            if (Probe(start, block + i)) return true;
+        }
+        if (end) return false;
+    }
+}
+
+// The same, 32 bytes at a time.
+__attribute__((target("avx2"), no_sanitize_address)) bool ScanAvx2(const unsigned char* start) {
+    const Index& ix = g_index;
+    __m256i anchors[kMaxRawAnchors];
+    for (unsigned i = 0; i < ix.rawCount; ++i)
+        anchors[i] = _mm256_set1_epi8(static_cast<char>(ix.raw[i]));
+    const __m256i zero = _mm256_setzero_si256();
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(start) & 31;
+    const unsigned char* block = start - offset;
+    uint32_t keep = ~uint32_t{0} << offset;
+    for (;; block += 32, keep = ~uint32_t{0}) {
+        const __m256i bytes = _mm256_load_si256(reinterpret_cast<const __m256i*>(block));
+        __m256i hit = _mm256_cmpeq_epi8(bytes, anchors[0]);
+        for (unsigned i = 1; i < ix.rawCount; ++i)
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(bytes, anchors[i]));
+        const uint32_t end =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, zero))) & keep;
+        uint32_t hits = static_cast<uint32_t>(_mm256_movemask_epi8(hit)) & keep;
+        if (end) hits &= (end & (0u - end)) - 1;
         while (hits) {
             const unsigned i = static_cast<unsigned>(__builtin_ctz(hits));
             hits &= hits - 1;
@@ -468,6 +527,7 @@ bool IndexFindsAddress(const char* text) {
     if (!g_index.live) return false;
     const auto* start = reinterpret_cast<const unsigned char*>(text);
 #ifdef QUORVEL_X86
+    if (g_index.rawCount && g_index.avx2 && g_widest >= ScanWidth::kAvx2) return ScanAvx2(start);
     if (g_index.rawCount && g_index.sse2 && g_widest >= ScanWidth::kSse2) return ScanSse2(start);
 #endif
     return ScanBytes(start);

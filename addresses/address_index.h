@@ -22,7 +22,7 @@ void ReleaseAddressIndex();  // the list is empty
 // With the lock held: whether the index answers for the list as it is now.
 bool AddressIndexInStep();
 // With the lock held and the index in step: whether text contains an allowed
-// address. Reads text no further than its zero byte's aligned 16-byte block.
+// address. Reads text no further than its zero byte's aligned 32-byte block.
 bool IndexFindsAddress(const char* text);
 
 // Heap and table bytes the index holds now.
@@ -30,7 +30,7 @@ size_t AddressIndexBytes();
 
 // For tests and the benchmark: the widest scan that may be used, when the
 // processor has it.
-enum class ScanWidth { kBytes, kSse2 };
+enum class ScanWidth { kBytes, kSse2, kAvx2 };
 void LimitScanWidth(ScanWidth widest);
 // For tests: the index's allocations after the next `successes` fail, as when
 // memory runs out; a negative count lets them all succeed again.

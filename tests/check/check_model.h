@@ -14,12 +14,13 @@
 // Runs body once per scan width, then leaves the widest allowed again.
 template <typename Body>
 void ForEachScanWidth(Body body) {
-    for (ScanWidth width : {ScanWidth::kBytes, ScanWidth::kSse2}) {
+    static const char* const kNames[] = {"bytewise scan", "SSE2 scan", "AVX2 scan"};
+    for (ScanWidth width : {ScanWidth::kBytes, ScanWidth::kSse2, ScanWidth::kAvx2}) {
         LimitScanWidth(width);
-        SCOPED_TRACE(width == ScanWidth::kBytes ? "bytewise scan" : "SSE2 scan");
+        SCOPED_TRACE(kNames[static_cast<int>(width)]);
         body();
     }
-    LimitScanWidth(ScanWidth::kSse2);
+    LimitScanWidth(ScanWidth::kAvx2);
 }
 
 class TextMaker {
