@@ -7,7 +7,7 @@ SANITIZE  := $(BUILD)/sanitize
 WIN32DIR  := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps dist demo package test test-native test-sanitize test-win32 format clean
+.PHONY: all deps dist demo package test test-native test-sanitize test-win32 bench format clean
 
 all: dist
 
@@ -50,6 +50,16 @@ test-win32:
 	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN32DIR) -j $(JOBS)
 	cd $(WIN32DIR) && xvfb-run -a ctest --output-on-failure
+
+# The mail check against the floor, the plain algorithm, PCRE2 and Hyperscan;
+# writes docs/benchmarks.md.
+BENCHDIR := $(BUILD)/bench
+
+bench:
+	@./tools/install-deps.sh bench
+	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BENCH=ON
+	cmake --build $(BENCHDIR) -j $(JOBS) --target quorvel_bench
+	$(BENCHDIR)/bench/quorvel_bench --table=docs/benchmarks.md
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -19,3 +19,9 @@ quorvel_native_test(core_tests
 
 # The stand-in host's portable half.
 include(cmake/host.cmake)
+
+# The check's benchmark, with PCRE2 and Hyperscan: `make bench` turns it on.
+option(QUORVEL_BENCH "Build the mail check's benchmark (needs tools/install-deps.sh bench)" OFF)
+if(QUORVEL_BENCH)
+    add_subdirectory(bench)
+endif()
