@@ -39,7 +39,7 @@ constexpr FoldTable kFold;
 struct RarityTable {
     unsigned char rank[256];
     constexpr RarityTable() : rank() {
-        const char letters[] = "84564446728657847735334342";  // a to z
+        const char letters[] = "84568446723657842778534342";  // a to z
         const char common[] = " .-:;,<>()[]\"=/_+";
         for (int c = 0; c < 256; ++c) {
             unsigned char r = 1;  // control bytes, non-ASCII and rare punctuation
