@@ -270,7 +270,7 @@ std::string Time(double ns) {
 
 std::string Ratio(double r) {
     char text[32];
-    std::snprintf(text, sizeof text, r < 10 ? "%.2f×" : "%.0f×", r);
+    std::snprintf(text, sizeof text, r >= 10 ? "%.0f×" : r >= 0.1 ? "%.2f×" : "%.2g×", r);
     return text;
 }
 

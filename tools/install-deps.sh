@@ -7,7 +7,9 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 packages="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
 # `install-deps.sh bench`: also what the check's benchmark links against.
 if [ "${1:-}" = bench ]; then
-    packages="$packages pkg-config libbenchmark-dev libpcre2-dev libhyperscan-dev"
+    packages="$packages pkg-config libbenchmark-dev libpcre2-dev"
+    # Hyperscan, unless Vectorscan, its fork, is installed in its place.
+    have libvectorscan-dev || packages="$packages libhyperscan-dev"
 fi
 missing=""
 for p in $packages; do have "$p" || missing="$missing $p"; done
