@@ -7,7 +7,8 @@ SANITIZE  := $(BUILD)/sanitize
 WIN32DIR  := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps dist demo package test test-native test-sanitize test-win32 bench format clean
+.PHONY: all deps dist demo package test test-native test-sanitize test-tsan test-fuzz test-win32 \
+	fuzz bench format clean
 
 all: dist
 
@@ -34,7 +35,7 @@ package: dist
 	cd $(WIN32DIR) && cpack -G ZIP
 	cp $(WIN32DIR)/package/quorvel-*-win32.zip dist/
 
-test: deps test-native test-sanitize test-win32
+test: deps test-native test-sanitize test-tsan test-fuzz test-win32
 
 test-native:
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug
@@ -45,6 +46,36 @@ test-sanitize:
 	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
 	cmake --build $(SANITIZE) -j $(JOBS)
 	cd $(SANITIZE) && ctest --output-on-failure -j $(JOBS)
+
+# The checks racing edits of the list, under ThreadSanitizer.
+TSANDIR := $(BUILD)/tsan
+
+test-tsan:
+	cmake -S . -B $(TSANDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
+	cmake --build $(TSANDIR) -j $(JOBS) --target reliability_tests
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/reliability/tsan.supp" \
+		$(TSANDIR)/reliability_tests --gtest_filter='StressTest.*'
+
+# libFuzzer targets (clang, AddressSanitizer and UndefinedBehaviorSanitizer):
+# `make fuzz` runs each for FUZZ_SECONDS, `make test` for 10 s. See docs/reliability.md.
+FUZZDIR      := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS      := list_file mail_check mail_parser
+
+define run-fuzzers
+	cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzzers
+	@for f in $(FUZZERS); do \
+		./fuzz/run.sh $(FUZZDIR)/fuzz/fuzz_$$f $(1) $(FUZZDIR)/work/$$f fuzz/corpus/$$f || exit 1; \
+	done
+endef
+
+test-fuzz:
+	$(call run-fuzzers,10)
+
+fuzz: deps
+	$(call run-fuzzers,$(FUZZ_SECONDS))
 
 test-win32:
 	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release

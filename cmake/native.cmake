@@ -17,6 +17,12 @@ quorvel_native_test(core_tests
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp)
 
+# Hostile list files and paths, and checks racing edits (also run under
+# ThreadSanitizer by `make test`).
+quorvel_native_test(reliability_tests
+    tests/reliability/bad_list_test.cpp
+    tests/reliability/stress_test.cpp)
+
 # The stand-in host's portable half.
 include(cmake/host.cmake)
 
@@ -24,4 +30,9 @@ include(cmake/host.cmake)
 option(QUORVEL_BENCH "Build the mail check's benchmark (needs tools/install-deps.sh bench)" OFF)
 if(QUORVEL_BENCH)
     add_subdirectory(bench)
+endif()
+
+# Fuzzing (`make fuzz`): a clang tree of its own, QUORVEL_FUZZ=ON.
+if(QUORVEL_FUZZ)
+    add_subdirectory(fuzz)
 endif()

@@ -5,6 +5,8 @@ set -eu
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 packages="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
+# Fuzzing (clang's libFuzzer) and the thread-sanitizer build.
+packages="$packages clang libclang-rt-14-dev libtsan2"
 # `install-deps.sh bench`: also what the check's benchmark links against.
 if [ "${1:-}" = bench ]; then
     packages="$packages pkg-config libbenchmark-dev libpcre2-dev"

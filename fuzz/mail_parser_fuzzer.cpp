@@ -1,0 +1,83 @@
+// Any bytes as a mail or an mbox for the stand-in host: headers come out clean
+// (a name, no line breaks or zero bytes, no blanks at either end) and written
+// back as "Name: value" lines they parse to the same headers; an mbox splits
+// into spans that lie inside the data, in order, without overlap.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/host/mail_parser.h"
+
+namespace {
+
+void Fail(const char* what) {
+    std::fprintf(stderr, "mail parser fuzzer: %s\n", what);
+    std::abort();
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+void CheckClean(const std::vector<Header>& headers) {
+    for (const Header& h : headers) {
+        if (h.name.empty()) Fail("header without name");
+        if (h.name.find(':') != std::string::npos) Fail("colon in a name");
+        for (const std::string* text : {&h.name, &h.value}) {
+            if (text->find('\n') != std::string::npos) Fail("line feed in a header");
+            if (text->find('\0') != std::string::npos) Fail("zero byte in a header");
+            if (!text->empty() && (IsBlank(text->front()) || IsBlank(text->back()))) {
+                Fail("blank at an end of a header");
+            }
+        }
+    }
+}
+
+bool Same(const std::vector<Header>& a, const std::vector<Header>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || a[i].value != b[i].value) return false;
+    }
+    return true;
+}
+
+// Parses from a heap block of exactly the data's size, so a read past it is caught.
+template <typename Result, typename Parse>
+Result OnExactBlock(const uint8_t* data, size_t size, Parse parse) {
+    char* block = static_cast<char*>(std::malloc(size ? size : 1));
+    if (!block) Fail("out of memory");
+    if (size) std::memcpy(block, data, size);
+    Result result = parse(block, size);
+    std::free(block);
+    return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto headers = OnExactBlock<std::vector<Header>>(data, size, ParseHeaders);
+    CheckClean(headers);
+
+    std::string rewritten;
+    for (const Header& h : headers) rewritten += h.name + ": " + h.value + "\r\n";
+    rewritten += "\r\nbody\r\n";
+    if (!Same(ParseHeaders(rewritten.data(), rewritten.size()), headers)) {
+        Fail("headers written back parse differently");
+    }
+
+    const auto mails = OnExactBlock<std::vector<MailSpan>>(data, size, SplitMbox);
+    size_t end = 0;
+    for (const MailSpan& mail : mails) {
+        if (mail.offset < end || mail.offset > size || mail.size > size - mail.offset) {
+            Fail("mbox span outside the data or overlapping the one before");
+        }
+        if (mail.offset < size && data[mail.offset - 1] != '\n') Fail("mail starts mid-line");
+        end = mail.offset + mail.size;
+    }
+    OnExactBlock<bool>(data, size, IsMbox);
+    OnExactBlock<bool>(data, size, LooksLikeMail);
+    return 0;
+}

@@ -1,0 +1,96 @@
+// List files that no editor of ours would write: huge, binary, cut off, with
+// lines around the reader's 259-byte piece. Each is made from a fixed seed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct BadList {
+    const char* what;
+    std::string (*make)();
+};
+
+namespace bad_lists {
+
+// A small fixed generator, the same on every platform.
+class Bytes {
+  public:
+    explicit Bytes(uint32_t seed) : state_(seed) {}
+    uint32_t Next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+
+  private:
+    uint32_t state_;
+};
+
+// Lines of 0 to 600 bytes of mail-like text, CR LF or LF, up to 50 MB: long
+// lines split into pieces, hundreds of thousands of entries.
+inline std::string FiftyMegabytes() {
+    Bytes random(50);
+    std::string block;
+    while (block.size() < 65536) {
+        const size_t length = random.Next() % 601;
+        for (size_t i = 0; i < length; ++i) {
+            block += "abcdefghijklmnopqrstuvwxyz0123456789@.-_ <>"[random.Next() % 43];
+        }
+        block += random.Next() % 2 ? "\r\n" : "\n";
+    }
+    std::string bytes;
+    bytes.reserve(50u << 20);
+    while (bytes.size() + block.size() <= (50u << 20)) bytes += block;
+    return bytes;
+}
+
+inline std::string MillionShortLines() {
+    std::string bytes;
+    bytes.reserve(8u << 20);
+    static const char kHex[] = "0123456789abcdef";
+    for (uint32_t i = 0; i < 1000000; ++i) {
+        for (uint32_t n = i;; n >>= 4) {
+            bytes += kHex[n & 15];
+            if (n < 16) break;
+        }
+        bytes += i % 3 ? "\r\n" : "\n";
+    }
+    return bytes;
+}
+
+inline std::string RandomBinary() {
+    Bytes random(0xB1);
+    std::string bytes(1u << 20, '\0');
+    for (char& c : bytes) c = static_cast<char>(random.Next() >> 24);
+    return bytes;
+}
+
+inline std::string OnlyCtrlZ() {
+    return "\x1a";
+}
+
+inline std::string CtrlZThenText() {
+    return std::string(1000, '\x1a') + "after@example.com\r\n";
+}
+
+// Lines whose bytes tell where the reader split them.
+inline std::string Line(size_t length, char first, char rest) {
+    return first + std::string(length - 1, rest);
+}
+inline std::string PieceBoundaries() {
+    return Line(258, 'a', 'b') + "\r\n" + Line(259, 'c', 'd') + "\r\n" + Line(260, 'e', 'f') +
+           "\n" + Line(518, 'g', 'h') + "\r\n" + Line(259, 'i', 'j') + "\r\r\n" +
+           Line(258, 'k', 'l') + "\r\r\n";
+}
+
+}  // namespace bad_lists
+
+inline const BadList kBadLists[] = {
+    {"a 50 MB file", bad_lists::FiftyMegabytes},
+    {"1,000,000 short lines", bad_lists::MillionShortLines},
+    {"1 MB of random bytes", bad_lists::RandomBinary},
+    {"only Ctrl-Z", bad_lists::OnlyCtrlZ},
+    {"Ctrl-Z before any text", bad_lists::CtrlZThenText},
+    {"lines of 258, 259, 260 and 518 bytes", bad_lists::PieceBoundaries},
+};
