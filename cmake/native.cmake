@@ -15,7 +15,8 @@ quorvel_native_test(core_tests
     tests/addresses/list_file_test.cpp
     tests/check/fast_check_test.cpp
     tests/check/mail_check_test.cpp
-    tests/plugin/host_service_test.cpp)
+    tests/plugin/host_service_test.cpp
+    tests/ui/dialog_text_test.cpp)
 
 # Hostile list files and paths, and checks racing edits (also run under
 # ThreadSanitizer by `make test`).

@@ -47,7 +47,8 @@ quorvel_wine_test(core_tests_win
     tests/addresses/list_file_test.cpp
     tests/check/fast_check_test.cpp
     tests/check/mail_check_test.cpp
-    tests/plugin/host_service_test.cpp)
+    tests/plugin/host_service_test.cpp
+    tests/ui/dialog_text_test.cpp)
 target_link_libraries(core_tests_win PRIVATE quorvel_core)
 
 # The real module, loaded as the host loads it.

@@ -67,6 +67,11 @@ static_assert(offsetof(ServiceRequest, target) == 0x04, "target at 0x04");
 static_assert(offsetof(ServiceRequest, code) == 0x08, "code at 0x08");
 static_assert(offsetof(ServiceRequest, data) == 0x10, "data at 0x10");
 
+static_assert(sizeof(TextRequest) == 16, "TextRequest is 16 bytes");
+static_assert(offsetof(TextRequest, source) == 0x04, "source at 0x04");
+static_assert(offsetof(TextRequest, destination) == 0x08, "destination at 0x08");
+static_assert(offsetof(TextRequest, destinationSize) == 0x0C, "destination size at 0x0C");
+
 static_assert(sizeof(HeaderField) == 16, "HeaderField is 16 bytes");
 static_assert(offsetof(HeaderField, value) == 0x04, "value at 0x04");
 static_assert(offsetof(HeaderField, next) == 0x0C, "next at 0x0C");

@@ -1,0 +1,22 @@
+// Text handling behind the settings dialogs that needs no window, so it can be
+// tested anywhere.
+#pragma once
+
+#include <cstddef>
+
+// Blank, tab and dot: what is cut from both ends of a typed address.
+constexpr char kTrimSet[] = " \t.";
+
+// Removes, in place, every leading and trailing byte of text that occurs in set.
+void TrimChars(char* text, const char* set);
+
+// Writes format into out with address in place of its one %s; "%%" stands for
+// one percent sign. Returns false, leaving out empty, when format holds no %s,
+// more than one, or any other conversion: host text is never a printf format.
+// The result is cut to outSize - 1 bytes.
+bool FillInAddress(const char* format, const char* address, char* out, size_t outSize);
+
+// Writes name over the file-name part of the full path in path (after its last
+// backslash). Returns false, leaving path empty, when there is no backslash or
+// the result would not fit in size bytes.
+bool ReplaceFileName(char* path, size_t size, const char* name);
