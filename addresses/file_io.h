@@ -9,6 +9,12 @@
 using ChunkSink = void (*)(void* context, const char* data, size_t size);
 bool ReadFileChunks(const char* path, ChunkSink sink, void* context);
 
+#ifdef QUORVEL_WRITE_FAULTS
+// Test builds of the Windows half only: once `bytes` more bytes have gone to
+// replacement files, writes fail as on a full disk; a negative count stops that.
+extern "C" void FailWritesAfter(long long bytes);
+#endif
+
 // A temporary file in the target's folder that replaces the target on Commit.
 class FileReplacement {
   public:
