@@ -58,3 +58,6 @@ add_dependencies(dll_tests quorvel)
 
 # The stand-in host, its demo and the release package.
 include(cmake/host.cmake)
+
+# Failing saves, hostile list files and hosts, checks racing edits of the list.
+include(cmake/reliability_win32.cmake)
