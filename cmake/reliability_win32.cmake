@@ -28,3 +28,7 @@ add_test(NAME save_fault_tests
 set_tests_properties(save_fault_tests PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
+# The real module against hostile list files, long paths and threads.
+quorvel_wine_test(dll_reliability_tests tests/reliability/dll_reliability_test.cpp)
+add_dependencies(dll_reliability_tests quorvel)

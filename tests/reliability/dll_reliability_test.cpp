@@ -1,0 +1,144 @@
+// The real module against hostile list files, paths at the length limit and a
+// host that checks on several threads while it releases the plug-in.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/reliability/bad_lists.h"
+#include "tests/reliability/literal_models.h"
+#include "tests/reliability/module_copy.h"
+#include "tests/temp_folder.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The list is seen only through verdicts: each sampled entry, and near misses of
+// it, as a To value, against the literal verdict over every entry of the file.
+void ProbeEntries(const ModuleCopy& plugin, const Strings& entries, const char* what) {
+    Strings samples;
+    if (entries.size() <= 12) {
+        samples = entries;
+    } else {
+        for (size_t i = 0; i < 6; ++i) samples.push_back(entries[i * (entries.size() - 1) / 5]);
+    }
+    samples.push_back("\x02 listed nowhere \x03");
+    for (const std::string& entry : samples) {
+        for (const std::string& value :
+             {entry, entry.substr(0, entry.size() - 1), "\x02" + entry.substr(1), entry + "\x02"}) {
+            const int expected = literal::Verdict(entries, {{true, true, "To", value}});
+            EXPECT_EQ(plugin.CheckTo(value.c_str()), expected)
+                << what << ": To value of " << value.size() << " bytes";
+        }
+    }
+}
+
+TEST(ModuleLoad, BadListFilesGiveTheEntriesOfTheFileRules) {
+    for (const BadList& list : kBadLists) {
+        TempFolder folder;
+        const std::string bytes = list.make();
+        ModuleCopy plugin(folder.path(), &bytes);
+        ProbeEntries(plugin, literal::FileEntries(bytes), list.what);
+    }
+}
+
+TEST(ModuleLoad, AFolderInTheListFilesPlaceLeavesTheListEmpty) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "quorvel.txt");
+    ModuleCopy plugin(folder.path(), nullptr);
+    EXPECT_EQ(plugin.CheckTo("anyone@example.com"), 0);
+    EXPECT_NE(plugin.Service(2), nullptr) << "the page record is built all the same";
+}
+
+// A folder below base whose path is `length` bytes long.
+std::filesystem::path FolderOfLength(const std::filesystem::path& base, size_t length) {
+    std::filesystem::path folder = base;
+    while (folder.string().size() < length) {
+        const size_t left = length - folder.string().size();
+        size_t part = std::min<size_t>(100, left - 1);
+        if (left - 1 - part == 1) --part;  // no room for a separator and a byte after it
+        folder /= std::string(part, 'p');
+    }
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+TEST(ModuleLoad, ModulePathAtTheLengthLimit) {
+    const std::string list = "me@example.org\r\n";
+    const size_t name = std::string("\\quorvel.dll").size();
+    {
+        // 259 bytes: the list file's path just fits, and the list is read.
+        TempFolder base;
+        const auto folder = FolderOfLength(base.path(), MAX_PATH - 1 - name);
+        ModuleCopy plugin(folder, &list);
+        ASSERT_EQ(plugin.path().size(), MAX_PATH - 1u);
+        EXPECT_EQ(plugin.CheckTo("me@example.org"), 0);
+        EXPECT_EQ(plugin.CheckTo("stranger@example.org"), -1) << "the list was not read";
+    }
+    {
+        // A host may rename the module: here its own path fits, but the list
+        // file's would not, so no file is read and the module still works.
+        TempFolder base;
+        const auto folder = FolderOfLength(base.path(), MAX_PATH - 1 - name + 2);
+        ModuleCopy plugin(folder, &list, BuildFolder() / "quorvel.dll", "q.dll");
+        ASSERT_NE(plugin.module(), nullptr);
+        EXPECT_EQ(plugin.CheckTo("stranger@example.org"), 0);
+        const void* page = plugin.Service(2);
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(PointerAt(page, 0x20), nullptr) << "no icon from a cut path";
+    }
+}
+
+// Checks on three threads while two others release the plug-in: no crash, and
+// every verdict one the list gave at that time.
+TEST(ModuleStress, ChecksWhileTheHostReleases) {
+    TempFolder folder;
+    const std::string list = "me@example.org\r\nfriend@example.com\r\n";
+    ModuleCopy plugin(folder.path(), &list);
+    HostMail mine("Subject", "hi");
+    mine.Add("To", "Me <me@example.org>");
+    HostMail stranger("To", "someone@example.net");
+    stranger.Add("Cc", "other@example.net");
+
+    constexpr int kCheckers = 3, kChecks = 50000;
+    std::atomic<int> checksDone{0};
+    std::atomic<bool> released{false};
+    std::atomic<int> wrong{0}, spamSeen{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kCheckers; ++t) {
+        threads.emplace_back([&] {
+            for (int n = 0; n < kChecks; ++n) {
+                const bool afterRelease = released.load();
+                if (plugin.Check(mine.record()) != 0) ++wrong;
+                const int32_t verdict = plugin.Check(stranger.record());
+                if (verdict == -1) ++spamSeen;
+                if ((afterRelease && verdict != 0) || (verdict != 0 && verdict != -1)) ++wrong;
+                ++checksDone;
+            }
+        });
+    }
+    for (int r = 0; r < 2; ++r) {
+        threads.emplace_back([&] {
+            while (checksDone.load() < 2000) std::this_thread::yield();
+            plugin.Release();
+            released = true;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(spamSeen.load(), 0) << "no check ran before the release";
+    EXPECT_EQ(plugin.Check(stranger.record()), 0) << "released: everything passes";
+    std::printf("module stress: %d checks on %d threads, 2 releases racing them\n",
+                2 * kCheckers * kChecks, kCheckers);
+}
+
+}  // namespace
