@@ -60,7 +60,7 @@ test-tsan:
 # `make fuzz` runs each for FUZZ_SECONDS, `make test` for 10 s. See docs/reliability.md.
 FUZZDIR      := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS      := list_file mail_check mail_parser
+FUZZERS      := list_file mail_check mail_parser host_text
 
 define run-fuzzers
 	cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
