@@ -3,9 +3,13 @@
 add_library(quorvel SHARED
     plugin/dll_main.cpp
     plugin/plugin.def
-    plugin/version.rc)
+    plugin/version.rc
+    ui/entry_dialog.cpp
+    ui/list_editor.cpp
+    ui/dialogs.rc)
 set_target_properties(quorvel PROPERTIES PREFIX "" OUTPUT_NAME quorvel)
-target_link_libraries(quorvel PRIVATE quorvel_core)
+# comctl32 for the image lists; the host registers the list view's class.
+target_link_libraries(quorvel PRIVATE quorvel_core comctl32)
 target_compile_options(quorvel PRIVATE -fno-exceptions -fno-rtti)
 target_link_options(quorvel PRIVATE -Wl,--subsystem,windows:5.01)
 quorvel_warnings(quorvel)
@@ -55,6 +59,16 @@ target_link_libraries(core_tests_win PRIVATE quorvel_core)
 quorvel_wine_test(dll_tests tests/plugin/dll_test.cpp)
 target_link_libraries(dll_tests PRIVATE version)
 add_dependencies(dll_tests quorvel)
+
+# The settings dialogs and page of the real module, driven under Xvfb as the
+# host and a user would. They check the keyboard focus, so they run alone.
+quorvel_wine_test(ui_tests
+    tests/ui/editor_test.cpp
+    tests/ui/host_icon_test.cpp
+    tests/ui/templates_test.cpp)
+target_link_libraries(ui_tests PRIVATE comctl32)
+add_dependencies(ui_tests quorvel)
+set_tests_properties(ui_tests PROPERTIES RESOURCE_LOCK wine_desktop TIMEOUT 120)
 
 # The stand-in host, its demo and the release package.
 include(cmake/host.cmake)

@@ -5,6 +5,7 @@
 
 #include "addresses/address_list.h"
 #include "plugin/module.h"
+#include "ui/dialogs.h"
 
 HINSTANCE g_instance = nullptr;
 
@@ -14,7 +15,7 @@ namespace {
 PluginInfoBlock g_pluginInfo = {
     {0x00010005, 0x00000908, "Quorvel", "Merrowind",
      "Blocks mail not To or CC'd to your correct email addresses, specified below.", 0,
-     ReleasePlugin, nullptr, CheckMail},
+     ReleasePlugin, ShowSettings, CheckMail},
     {}};
 
 // Writes name over the file-name part of g_modulePath. False, leaving the path
@@ -49,7 +50,7 @@ void BuildOptionsPage(size_t fileNameStart) {
     page->count = 36;
     page->instance = g_instance;
     page->templateId = 4005;
-    page->dialogProc = nullptr;
+    page->dialogProc = AddressListDlgProc;
     page->caption = "Addressees";
     page->reserved = 0;
     page->flag = 0;

@@ -81,6 +81,9 @@ TEST(Module, ImportsOnlyWindowsSystemDllsThatXpHas) {
             const char* function =
                 At<IMAGE_IMPORT_BY_NAME>(plugin.module, thunk->u1.AddressOfData)->Name;
             EXPECT_FALSE(newerThanXp.count(function)) << "imports " << function;
+            // The host registers the list view's class; the plug-in must not.
+            EXPECT_NE(std::string(function).rfind("InitCommonControls", 0), 0u)
+                << "imports " << function;
         }
         std::string name = At<char>(plugin.module, d->Name);
         std::transform(name.begin(), name.end(), name.begin(),
@@ -142,7 +145,7 @@ TEST(Records, PluginInfoBytes) {
     ExpectText(info, 0xA8,
                "Blocks mail not To or CC'd to your correct email addresses, specified below.");
     EXPECT_EQ(U32At(info, 0xF8), 0u);
-    for (size_t offset : {0xFCu, 0x104u}) {
+    for (size_t offset : {0xFCu, 0x100u, 0x104u}) {
         const void* function = PointerAt(info, offset);
         EXPECT_NE(function, nullptr) << "callback at " << offset;
         MEMORY_BASIC_INFORMATION where = {};
@@ -166,6 +169,9 @@ TEST(Records, OptionsPageBytes) {
     EXPECT_EQ(U32At(page, 0x04), 36u);
     EXPECT_EQ(PointerAt(page, 0x08), plugin.module);
     EXPECT_EQ(U32At(page, 0x0C), 4005u);
+    MEMORY_BASIC_INFORMATION where = {};
+    VirtualQuery(PointerAt(page, 0x10), &where, sizeof where);
+    EXPECT_EQ(where.AllocationBase, plugin.module) << "the page's dialog procedure";
     EXPECT_STREQ(static_cast<const char*>(PointerAt(page, 0x14)), "Addressees");
     EXPECT_EQ(U32At(page, 0x18), 0u);
     EXPECT_EQ(page[0x1C], 0);

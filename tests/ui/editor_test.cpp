@@ -1,0 +1,480 @@
+// The settings dialog, the address entry dialog and the settings page of the
+// real quorvel.dll, opened the way the host opens them and driven as a user
+// would, from inside their message loops.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/ui/ui_host.h"
+
+namespace {
+
+using RowTexts = std::vector<std::string>;
+
+const char kDeleteQuestion[] = "Do you want to delete the email address \"%s\"?";
+const char kDuplicateMessage[] = "This email address is already in the list!";
+
+std::string Question(const std::string& address) {
+    return "Do you want to delete the email address \"" + address + "\"?";
+}
+
+class Editor : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        RegisterListView();
+        PlaceHostIcon();
+    }
+
+    // The plug-in with a list file, told about the host's callback.
+    void Load(const char* listBytes) {
+        listBytes_ = listBytes;
+        plugin = std::make_unique<LoadedPlugin>(listBytes);
+        plugin->Service(0, reinterpret_cast<void*>(&RecordingHost::Callback));
+    }
+
+    int32_t ShowSettings(HWND parent = nullptr) {
+        using ShowSettingsFn = int32_t(__cdecl*)(HWND);
+        auto show =
+            reinterpret_cast<ShowSettingsFn>(const_cast<void*>(PointerAt(plugin->Info(), 0x100)));
+        return show(parent);
+    }
+
+    // True when the plug-in lets a mail to this address through.
+    bool Passes(const char* to) const {
+        HostMail mail("To", to);
+        double result = 0;
+        return plugin->Check(mail.record(), &result) == 0;
+    }
+
+    std::string ListFile() const { return plugin->folder.Read("quorvel.txt"); }
+    bool ListFileUnchanged() const { return ListFile() == listBytes_; }
+
+    // The entry dialog, given text by a user, then closed with OK.
+    void EnterAddress(const std::string& text) {
+        script.Then([text](HWND entry) {
+            SetDlgItemTextA(entry, kIdNewAddress, text.c_str());
+            Click(entry, IDOK);
+        });
+    }
+
+    void ExpectOnlyDialogRequests(const std::vector<HWND>& dialogs) {
+        ASSERT_EQ(host.requests.size(), dialogs.size());
+        for (size_t i = 0; i < dialogs.size(); ++i) {
+            const HostRequest& r = host.requests[i];
+            EXPECT_EQ(r.size, 20u);
+            EXPECT_EQ(r.target, "Spamihilator");
+            EXPECT_EQ(r.code, kAdaptDialog) << "request " << i;
+            EXPECT_EQ(r.dialog, dialogs[i]) << "request " << i;
+        }
+    }
+
+    RecordingHost host;
+    WindowScript script;
+    std::unique_ptr<LoadedPlugin> plugin;
+
+  private:
+    std::string listBytes_;
+};
+
+TEST_F(Editor, ShowsTheListInAscendingOrderWithNothingSelected) {
+    const struct {
+        const char* list;
+        RowTexts rows;
+    } cases[] = {
+        {"carol@example.com\r\nAnn@example.com\r\nbob@example.com\r\n",
+         {"Ann@example.com", "bob@example.com", "carol@example.com"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.list);
+        host.requests.clear();
+        Load(c.list);
+        HWND shown = nullptr;
+        script.Then([&](HWND editor) {
+            shown = editor;
+            EXPECT_EQ(TextOf(editor), "Quorvel");
+            EXPECT_EQ(Rows(editor), c.rows);
+            EXPECT_EQ(SelectedRow(editor), -1);
+            EXPECT_FALSE(Enabled(editor, kIdDelete));
+            EXPECT_TRUE(Enabled(editor, IDOK));
+            EXPECT_TRUE(Enabled(editor, kIdAdd));
+
+            HWND list = ListOf(editor);
+            auto images =
+                reinterpret_cast<HIMAGELIST>(SendMessageA(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+            EXPECT_EQ(ImageList_GetImageCount(images), 1) << "the host's icon";
+            int width = 0, height = 0;
+            ImageList_GetIconSize(images, &width, &height);
+            EXPECT_EQ(width, GetSystemMetrics(SM_CXSMICON));
+            EXPECT_EQ(height, GetSystemMetrics(SM_CYSMICON));
+            for (int row = 0; row < static_cast<int>(c.rows.size()); ++row) {
+                LVITEMA item = {};
+                item.mask = LVIF_IMAGE;
+                item.iItem = row;
+                SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+                EXPECT_EQ(item.iImage, 0) << "row " << row;
+            }
+            RECT client = {};
+            GetClientRect(list, &client);
+            EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0),
+                      client.right - GetSystemMetrics(SM_CXVSCROLL));
+            Click(editor, IDCANCEL);
+        });
+        EXPECT_EQ(ShowSettings(), 0);
+        ExpectOnlyDialogRequests({shown});
+        EXPECT_TRUE(ListFileUnchanged());
+    }
+}
+
+TEST_F(Editor, AddTrimsTheAddressAndSelectsItsRow) {
+    // Enough rows to scroll, so that the new last row has to be brought into view.
+    std::string list;
+    for (int i = 0; i < 40; ++i) list += "m" + std::to_string(100 + i) + "@example.com\r\n";
+    Load(list.c_str());
+    HWND editorShown = nullptr, entryShown = nullptr;
+    script.Then([&](HWND editor) {
+        editorShown = editor;
+        Click(editor, kIdAdd);
+
+        HWND listView = ListOf(editor);
+        const int row = SelectedRow(editor);
+        EXPECT_EQ(row, 40);
+        EXPECT_EQ(Rows(editor).back(), "zed@example.com");
+        EXPECT_EQ(SendMessageA(listView, LVM_GETSELECTIONMARK, 0, 0), 40);
+        const auto top = static_cast<int>(SendMessageA(listView, LVM_GETTOPINDEX, 0, 0));
+        const auto perPage = static_cast<int>(SendMessageA(listView, LVM_GETCOUNTPERPAGE, 0, 0));
+        EXPECT_TRUE(row >= top && row < top + perPage)
+            << "row " << row << " not in view, top " << top << ", " << perPage << " per page";
+        EXPECT_EQ(GetFocus(), listView);
+        EXPECT_TRUE(Enabled(editor, kIdDelete));
+        EXPECT_TRUE(Passes("Zed <zed@example.com>")) << "in force before any save";
+        EXPECT_TRUE(ListFileUnchanged());
+        Click(editor, IDOK);
+    });
+    script.Then([&](HWND entry) {
+        entryShown = entry;
+        EXPECT_EQ(TextOf(entry), "Add addressee");
+        EXPECT_EQ(ItemText(entry, 0xFFFF), "New Addressee:");
+        EXPECT_EQ(GetFocus(), GetDlgItem(entry, kIdNewAddress));
+        EXPECT_FALSE(Enabled(entry, IDOK));
+        HWND edit = GetDlgItem(entry, kIdNewAddress);
+        for (char c : std::string("  zed@example.com. ")) SendMessageA(edit, WM_CHAR, c, 1);
+        EXPECT_TRUE(Enabled(entry, IDOK));
+        Click(entry, IDOK);
+    });
+    EXPECT_EQ(ShowSettings(), 1);
+    ExpectOnlyDialogRequests({editorShown, entryShown});
+    EXPECT_EQ(ListFile().substr(0, 17), "zed@example.com\r\n") << "newest first";
+    EXPECT_EQ(ListFile().size(), list.size() + 17);
+}
+
+TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
+    Load("bob@example.com\r\n");
+    const std::string longText = " " + std::string(300, 'a');
+    struct Case {
+        std::string typed;
+        bool okEnabled;
+        // How the user leaves the dialog: OK, Cancel, Escape or the close box.
+        enum { Ok, Cancel, Escape, CloseBox } leave;
+        RowTexts rows;
+    };
+    const Case cases[] = {
+        {"  ann@example.com. ", true, Case::Ok, {"ann@example.com", "bob@example.com"}},
+        {"ann lee@example.com", true, Case::Ok, {"ann lee@example.com", "bob@example.com"}},
+        {longText, true, Case::Ok, {std::string(258, 'a'), "bob@example.com"}},
+        {" .\t. ", false, Case::Cancel, {"bob@example.com"}},
+        {"cid@example.com", true, Case::Cancel, {"bob@example.com"}},
+        {"cid@example.com", true, Case::Escape, {"bob@example.com"}},
+        {"cid@example.com", true, Case::CloseBox, {"bob@example.com"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        script.Then([&](HWND editor) {
+            Click(editor, kIdAdd);
+            EXPECT_EQ(Rows(editor), c.rows);
+            Click(editor, IDCANCEL);
+        });
+        script.Then([&](HWND entry) {
+            SetDlgItemTextA(entry, kIdNewAddress, c.typed.c_str());
+            EXPECT_EQ(Enabled(entry, IDOK), c.okEnabled);
+            HWND edit = GetDlgItem(entry, kIdNewAddress);
+            switch (c.leave) {
+                case Case::Ok:
+                    Click(entry, IDOK);
+                    break;
+                case Case::Cancel:
+                    Click(entry, IDCANCEL);
+                    break;
+                case Case::Escape:
+                    // Posted, so that the dialog's own loop sees the key.
+                    PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+                    break;
+                case Case::CloseBox:
+                    PostMessageA(entry, WM_SYSCOMMAND, SC_CLOSE, 0);
+                    break;
+            }
+        });
+        EXPECT_EQ(ShowSettings(), 0);
+        // Added rows stay in force after Cancel; delete them for the next case.
+        if (c.rows.size() == 2) {
+            EXPECT_TRUE(Passes(c.rows[0].c_str()));
+            script.Then([](HWND editor) {
+                ClickRow(editor, 0);
+                PressKey(ListOf(editor), VK_DELETE);
+                Click(editor, IDCANCEL);
+            });
+            script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
+            EXPECT_EQ(ShowSettings(), 0);
+        }
+    }
+    EXPECT_EQ(host.TextSources(), std::vector<std::string>(3, kDeleteQuestion))
+        << "no text but the delete questions";
+    EXPECT_TRUE(ListFileUnchanged());
+}
+
+TEST_F(Editor, RefusesADuplicateWithTheHostsText) {
+    const struct {
+        const char* translation;  // null: the host leaves the text alone
+        const char* shown;
+    } cases[] = {
+        {nullptr, kDuplicateMessage},
+        {"Diese Adresse steht schon in der Liste!", "Diese Adresse steht schon in der Liste!"},
+    };
+    for (const auto& c : cases) {
+        Load("Ann@Example.com\r\nbob@example.com\r\n");
+        host.requests.clear();
+        host.translations.clear();
+        if (c.translation) host.translations[kDuplicateMessage] = c.translation;
+        MessageBoxView box;
+        script.Then([&](HWND editor) {
+            ClickRow(editor, 1);
+            Click(editor, kIdAdd);
+            EXPECT_EQ(Rows(editor), RowTexts({"Ann@Example.com", "bob@example.com"}));
+            EXPECT_EQ(SelectedRow(editor), 1) << "the selection stays";
+            EXPECT_TRUE(Enabled(editor, kIdDelete));
+            Click(editor, IDOK);
+        });
+        EnterAddress(" ann@EXAMPLE.com");
+        script.Then([&](HWND shown) {
+            box = ViewMessageBox(shown);
+            PostMessageA(shown, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_EQ(ShowSettings(), 1);
+        EXPECT_EQ(box.caption, "Quorvel");
+        EXPECT_EQ(box.text, c.shown);
+        EXPECT_EQ(box.buttons, std::vector<int>({IDOK}));
+        ASSERT_EQ(host.requests.size(), 3u) << "editor, entry dialog, message";
+        const HostRequest& text = host.requests[2];
+        EXPECT_EQ(text.code, kAdaptText);
+        EXPECT_EQ(text.size, 20u);
+        EXPECT_EQ(text.target, "Spamihilator");
+        EXPECT_EQ(text.textSize, 16u);
+        EXPECT_EQ(text.source, kDuplicateMessage);
+        EXPECT_EQ(text.destinationSize, 1024);
+        EXPECT_EQ(ListFile(), "bob@example.com\r\nAnn@Example.com\r\n") << "saved unchanged";
+    }
+}
+
+TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
+    const char* list = "ann@example.com\r\nbob@example.com\r\ncid@example.com\r\n";
+    Load(list);
+    std::vector<MessageBoxView> boxes;
+    script.Then([&](HWND editor) {
+        ClickRow(editor, 1);
+        EXPECT_TRUE(Enabled(editor, kIdDelete));
+        Click(editor, kIdDelete);  // answered No
+        EXPECT_EQ(Rows(editor).size(), 3u);
+        EXPECT_EQ(SelectedRow(editor), 1);
+        EXPECT_TRUE(Passes("bob@example.com"));
+
+        PressKey(ListOf(editor), VK_DELETE);  // answered Yes
+        EXPECT_EQ(Rows(editor), RowTexts({"ann@example.com", "cid@example.com"}));
+        EXPECT_EQ(SelectedRow(editor), -1);
+        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        EXPECT_FALSE(Passes("bob@example.com")) << "gone before any save";
+        EXPECT_TRUE(Passes("cid@example.com"));
+        EXPECT_TRUE(ListFileUnchanged());
+
+        PressKey(ListOf(editor), VK_DELETE);  // no row selected: no question
+        Click(editor, IDOK);
+    });
+    script.Then([&](HWND box) {
+        boxes.push_back(ViewMessageBox(box));
+        PostMessageA(box, WM_COMMAND, IDNO, 0);
+    });
+    script.Then([&](HWND box) {
+        boxes.push_back(ViewMessageBox(box));
+        PostMessageA(box, WM_COMMAND, IDYES, 0);
+    });
+    EXPECT_EQ(ShowSettings(), 1);
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const MessageBoxView& box : boxes) {
+        EXPECT_EQ(box.caption, "Quorvel");
+        EXPECT_EQ(box.text, Question("bob@example.com"));
+        EXPECT_EQ(box.buttons, std::vector<int>({IDYES, IDNO}));
+    }
+    EXPECT_EQ(host.TextSources(), std::vector<std::string>(2, kDeleteQuestion));
+    EXPECT_EQ(ListFile(), "cid@example.com\r\nann@example.com\r\n");
+}
+
+TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
+    const std::string builtIn = Question("bob@example.com");
+    const struct {
+        const char* translation;
+        std::string shown;
+    } cases[] = {
+        {"Die Adresse \"%s\" entfernen?", "Die Adresse \"bob@example.com\" entfernen?"},
+        {"%s: 100%% sicher?", "bob@example.com: 100% sicher?"},
+        {"%n%s%s%x", builtIn},
+        {"%s und %s?", builtIn},
+        {"%d Adressen", builtIn},
+        {"Ohne Adresse?", builtIn},
+        {"", builtIn},
+    };
+    Load("bob@example.com\r\n");
+    std::vector<std::string> shown;
+    script.Then([&](HWND editor) {
+        ClickRow(editor, 0);
+        for (const auto& c : cases) {
+            host.translations[kDeleteQuestion] = c.translation;
+            Click(editor, kIdDelete);
+        }
+        Click(editor, IDCANCEL);
+    });
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        script.Then([&](HWND box) {
+            shown.push_back(ItemText(box, kMessageBoxText));
+            PostMessageA(box, WM_COMMAND, IDNO, 0);
+        });
+    }
+    EXPECT_EQ(ShowSettings(), 0);
+    ASSERT_EQ(shown.size(), std::size(cases));
+    for (size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(shown[i], cases[i].shown) << "translated as " << cases[i].translation;
+    }
+    EXPECT_TRUE(Passes("bob@example.com"));
+}
+
+TEST_F(Editor, CancelLeavesTheFileButKeepsTheEdits) {
+    Load("bob@example.com\r\n");
+    script.Then([&](HWND editor) {
+        Click(editor, kIdAdd);
+        // The close box, as a user would end it.
+        PostMessageA(editor, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+    EnterAddress("ann@example.com");
+    EXPECT_EQ(ShowSettings(), 0);
+    EXPECT_TRUE(ListFileUnchanged());
+    EXPECT_TRUE(Passes("ann@example.com")) << "in force until the host releases the plug-in";
+
+    // Opened again, the dialog shows the edit, and the next save writes it.
+    script.Then([&](HWND editor) {
+        EXPECT_EQ(Rows(editor), RowTexts({"ann@example.com", "bob@example.com"}));
+        SendMessageA(editor, kSaveList, 0, 0);
+        EXPECT_EQ(ListFile(), "ann@example.com\r\nbob@example.com\r\n") << "saved while open";
+        Click(editor, IDCANCEL);
+    });
+    EXPECT_EQ(ShowSettings(), 0);
+
+    plugin->Release();
+    EXPECT_TRUE(Passes("stranger@example.net")) << "released: an empty list passes all";
+}
+
+// The host's settings window, with the page in it.
+class Page : public Editor {
+  protected:
+    void SetUp() override {
+        frame = CreateWindowExA(WS_EX_CONTROLPARENT, "STATIC", "Settings",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 600, 500, nullptr, nullptr,
+                                nullptr, nullptr);
+        ASSERT_NE(frame, nullptr);
+    }
+    void TearDown() override { DestroyWindow(frame); }
+
+    // As the host does: module, template and procedure from the page record.
+    HWND CreatePage() {
+        const void* record = plugin->Service(2);
+        EXPECT_NE(record, nullptr);
+        if (!record) return nullptr;
+        return CreateDialogParamA(
+            static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, 0x08))),
+            MAKEINTRESOURCEA(U32At(record, 0x0C)), frame,
+            reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, 0x10))), 0);
+    }
+
+    HWND frame = nullptr;
+};
+
+TEST_F(Page, IsAChildThatFillsItsRowsWhenShown) {
+    Load("cid@example.com\r\nann@example.com\r\n");
+    HWND page = CreatePage();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(GetParent(page), frame);
+    const LONG style = GetWindowLongA(page, GWL_STYLE);
+    EXPECT_TRUE(style & WS_CHILD);
+    EXPECT_FALSE(style & WS_VISIBLE) << "the host shows it";
+    EXPECT_TRUE(GetWindowLongA(page, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    ExpectOnlyDialogRequests({page});
+    EXPECT_TRUE(Rows(page).empty());
+
+    ShowWindow(page, SW_SHOW);
+    EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "cid@example.com"}));
+    EXPECT_FALSE(Enabled(page, kIdDelete));
+    EXPECT_EQ(GetDlgItem(page, IDOK), nullptr) << "the host has the OK button";
+    DestroyWindow(page);
+}
+
+TEST_F(Page, SavesWhenTheHostSaysSo) {
+    Load("ann@example.com\r\n");
+    HWND page = CreatePage();
+    ASSERT_NE(page, nullptr);
+    ShowWindow(page, SW_SHOW);
+    EnterAddress("bob@example.com");
+    Click(page, kIdAdd);
+    EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
+    EXPECT_EQ(GetFocus(), ListOf(page));
+    EXPECT_TRUE(ListFileUnchanged());
+    SendMessageA(page, kSaveList, 0, 0);
+    EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
+
+    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
+    ClickRow(page, 0);
+    Click(page, kIdDelete);
+    EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
+    SendMessageA(page, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(ListFile(), "bob@example.com\r\n");
+    EXPECT_FALSE(IsWindowVisible(page)) << "ended as a dialog";
+    EXPECT_EQ(host.requests.size(), 3u) << "page, entry dialog, question";
+    DestroyWindow(page);
+}
+
+TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
+    Load("ann@example.com\r\n");
+    HWND page = CreatePage();
+    ASSERT_NE(page, nullptr);
+    ShowWindow(page, SW_SHOW);
+    script.Then([](HWND editor) {
+        Click(editor, kIdAdd);
+        Click(editor, IDOK);
+    });
+    EnterAddress("bob@example.com");
+    EXPECT_EQ(ShowSettings(frame), 1);
+    EXPECT_EQ(Rows(page), RowTexts({"ann@example.com"})) << "not shown again yet";
+    ClickRow(page, 0);
+    EXPECT_TRUE(Enabled(page, kIdDelete));
+    ShowWindow(page, SW_HIDE);
+    ShowWindow(page, SW_SHOW);
+    EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
+    EXPECT_EQ(SelectedRow(page), -1);
+    EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
+    DestroyWindow(page);
+}
+
+}  // namespace
