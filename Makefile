@@ -7,7 +7,7 @@ SANITIZE  := $(BUILD)/sanitize
 WIN32DIR  := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps dist demo package test test-native test-sanitize test-tsan test-fuzz test-win32 \
+.PHONY: all deps dist demo screenshots package test test-native test-sanitize test-tsan test-fuzz test-win32 \
 	fuzz bench format clean
 
 all: dist
@@ -28,6 +28,25 @@ demo: dist
 	@[ -d $(DEMOPREFIX) ] || { echo "Making a Wine prefix for the demo (once)..."; \
 		./cmake/wine-prefix.sh $(DEMOPREFIX); }
 	@WINEPREFIX=$(DEMOPREFIX) WINEDEBUG=-all wine $(DEMO)/quorvel-host.exe check --explain examples/
+
+# docs/*.png: the settings dialog, the entry dialog and the settings page, drawn
+# under Xvfb and Wine. Wine's own fonts go into the prefix so that the frames'
+# buttons show their symbols.
+SHOTS       := $(WIN32DIR)/screenshots
+SHOTSPREFIX := $(abspath $(WIN32DIR))/screenshots-wineprefix
+
+screenshots: deps
+	@./tools/install-deps.sh screenshots
+	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN32DIR) -j $(JOBS) --target screenshots_stage
+	@[ -d $(SHOTSPREFIX) ] || { ./cmake/wine-prefix.sh $(SHOTSPREFIX) && \
+		cp /usr/share/wine/fonts/*.ttf $(SHOTSPREFIX)/drive_c/windows/Fonts/; }
+	rm -f $(SHOTS)/*.bmp
+	WINEPREFIX=$(SHOTSPREFIX) WINEDEBUG=-all xvfb-run -a -s "-screen 0 1024x768x24" \
+		wine $(SHOTS)/quorvel-screenshots.exe
+	@for f in settings add_address page; do \
+		python3 tools/bmp_to_png.py $(SHOTS)/$$f.bmp docs/$$f.png || exit 1; echo "docs/$$f.png"; \
+	done
 
 # dist/quorvel-<version>-win32.zip, to unpack into the host's plug-in folder.
 package: dist

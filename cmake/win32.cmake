@@ -70,6 +70,9 @@ target_link_libraries(ui_tests PRIVATE comctl32)
 add_dependencies(ui_tests quorvel)
 set_tests_properties(ui_tests PROPERTIES RESOURCE_LOCK wine_desktop TIMEOUT 120)
 
+# The settings windows drawn for the README (make screenshots).
+include(cmake/screenshots.cmake)
+
 # The stand-in host, its demo and the release package.
 include(cmake/host.cmake)
 

@@ -13,6 +13,10 @@ if [ "${1:-}" = bench ]; then
     # Hyperscan, unless Vectorscan, its fork, is installed in its place.
     have libvectorscan-dev || packages="$packages libhyperscan-dev"
 fi
+# `install-deps.sh screenshots`: Python turns the pictures into PNG files.
+if [ "${1:-}" = screenshots ]; then
+    packages="$packages python3"
+fi
 missing=""
 for p in $packages; do have "$p" || missing="$missing $p"; done
 [ -z "$missing" ] && exit 0
