@@ -16,10 +16,30 @@ target_compile_definitions(quorvel_core_faults PUBLIC QUORVEL_WRITE_FAULTS)
 target_compile_options(quorvel_core_faults PRIVATE -fno-exceptions -fno-rtti)
 quorvel_warnings(quorvel_core_faults)
 
-# Failing saves. Runs where file permissions bind, so that a folder can refuse
-# new files even when the tests run as root.
-add_executable(save_fault_tests tests/reliability/save_fault_test.cpp)
-target_link_libraries(save_fault_tests PRIVATE quorvel_core_faults GTest::gtest_main advapi32)
+# The module again on that core, with the switch exported, in a folder of its
+# own: same sources, resources and libraries as quorvel.dll.
+get_target_property(QUORVEL_MODULE_SOURCES quorvel SOURCES)
+list(TRANSFORM QUORVEL_MODULE_SOURCES REPLACE "^plugin/plugin\\.def$" "tests/reliability/quorvel_faults.def")
+get_target_property(QUORVEL_MODULE_LIBRARIES quorvel LINK_LIBRARIES)
+list(TRANSFORM QUORVEL_MODULE_LIBRARIES REPLACE "^quorvel_core$" "quorvel_core_faults")
+add_library(quorvel_faults SHARED ${QUORVEL_MODULE_SOURCES})
+set_target_properties(quorvel_faults PROPERTIES PREFIX "" OUTPUT_NAME quorvel
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/faults)
+target_link_libraries(quorvel_faults PRIVATE ${QUORVEL_MODULE_LIBRARIES})
+target_compile_options(quorvel_faults PRIVATE -fno-exceptions -fno-rtti)
+target_link_options(quorvel_faults PRIVATE -Wl,--subsystem,windows:5.01)
+quorvel_warnings(quorvel_faults)
+
+# Failing saves on the file layer and through the module. Runs where file
+# permissions bind, so that a folder can refuse new files even when the tests
+# run as root.
+add_executable(save_fault_tests
+    tests/reliability/save_fault_test.cpp
+    tests/reliability/dll_save_fault_test.cpp)
+target_link_libraries(save_fault_tests PRIVATE quorvel_core_faults GTest::gtest_main advapi32
+    comctl32)
+target_compile_definitions(save_fault_tests PRIVATE QUORVEL_SOURCE="${CMAKE_SOURCE_DIR}")
+add_dependencies(save_fault_tests quorvel quorvel_faults)
 quorvel_warnings(save_fault_tests)
 add_test(NAME save_fault_tests
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/reliability/bound_by_permissions.sh
@@ -32,3 +52,9 @@ set_tests_properties(save_fault_tests PROPERTIES
 # The real module against hostile list files, long paths and threads.
 quorvel_wine_test(dll_reliability_tests tests/reliability/dll_reliability_test.cpp)
 add_dependencies(dll_reliability_tests quorvel)
+
+# Hosts that answer the module's requests badly, its page driven as a user would.
+quorvel_wine_test(hostile_host_tests tests/reliability/hostile_host_test.cpp)
+target_link_libraries(hostile_host_tests PRIVATE comctl32)
+add_dependencies(hostile_host_tests quorvel)
+set_tests_properties(hostile_host_tests PROPERTIES RESOURCE_LOCK wine_desktop)

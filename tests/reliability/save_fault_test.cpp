@@ -5,7 +5,6 @@
 // is gone writes them.
 #include <windows.h>
 
-#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "addresses/file_io.h"
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
+#include "tests/reliability/folder_access.h"
 
 namespace {
 
@@ -26,42 +26,15 @@ int32_t CheckTo(const char* value) {
     return CheckMail(0, &mail, &result);
 }
 
-// Gives everyone the access rights in `rights` to the folder, and no more. Wine
-// keeps this as the folder's Unix permissions.
-bool SetFolderAccess(const std::string& folder, DWORD rights) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-        return false;
-    }
-    alignas(DWORD) char aclBytes[256];
-    auto* acl = reinterpret_cast<ACL*>(aclBytes);
-    SECURITY_DESCRIPTOR sd;
-    const bool done = InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
-                      AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone) &&
-                      InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-                      SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
-                      SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, &sd);
-    FreeSid(everyone);
-    return done;
-}
-
-// Whether a file can be made in the folder now.
-bool CanCreateIn(const std::string& folder) {
-    const std::string probe = folder + "\\probe.tmp";
-    const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    DeleteFileA(probe.c_str());
-    return true;
-}
-
 class SaveFaultTest : public ListTest {
   public:
     TempFolder& folder() { return folder_; }
     HANDLE holder = INVALID_HANDLE_VALUE;
     static int g_faults;
+
+    static void TearDownTestSuite() {
+        std::printf("save faults on the file layer: %d injected\n", g_faults);
+    }
 
   protected:
     void SetUp() override {
@@ -143,12 +116,6 @@ TEST_F(SaveFaultTest, WritesFailPartWay) {
         FailThenMend(("writes fail after " + std::to_string(bytes) + " bytes").c_str(),
                      [](SaveFaultTest&) { FailWritesAfter(-1); });
     }
-}
-
-// Runs last (gtest keeps the order of definition within a file).
-TEST(SaveFaults, Count) {
-    std::printf("save faults: %d injected, each left the old file and the edits whole\n",
-                SaveFaultTest::g_faults);
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// Failing saves through the module, as the host triggers them: edits made on
+// the settings page, then the page's save message while the list file is
+// read-only, its folder refuses new files, another program holds it open without
+// sharing, or writes fail part-way. The module is a test build with a switch for
+// the last (exported as FailWritesAfter); the shipped one has no such export.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "tests/reliability/folder_access.h"
+#include "tests/reliability/module_copy.h"
+#include "tests/reliability/page_driver.h"
+#include "tests/temp_folder.h"
+
+namespace {
+
+using FailWritesFn = void(__cdecl*)(long long bytes);
+
+std::filesystem::path FaultModule() {
+    return BuildFolder() / "faults" / "quorvel.dll";
+}
+
+TEST(ModuleSaveFaults, OnlyTheTestBuildCanFailWrites) {
+    TempFolder shipped, test;
+    ModuleCopy real(shipped.path(), nullptr);
+    ModuleCopy faulty(test.path(), nullptr, FaultModule());
+    EXPECT_EQ(real.Export<FailWritesFn>("FailWritesAfter"), nullptr);
+    EXPECT_NE(faulty.Export<FailWritesFn>("FailWritesAfter"), nullptr);
+}
+
+class ModuleSaveFaultTest : public ::testing::Test {
+  public:
+    static int g_faults;
+    static void TearDownTestSuite() {
+        std::printf("save faults through the module: %d injected\n", g_faults);
+    }
+
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < 1000; ++i) {
+            char line[64];
+            std::snprintf(line, sizeof line, "person%04d@example.com\r\n", i);
+            oldBytes_ += line;
+        }
+        plugin_ = std::make_unique<ModuleCopy>(folder_.path(), &oldBytes_, FaultModule());
+        failWrites_ = plugin_->Export<FailWritesFn>("FailWritesAfter");
+        ASSERT_NE(failWrites_, nullptr);
+        page_ = std::make_unique<PageDriver>(*plugin_);
+        page_->Add("new@example.com");
+        ASSERT_TRUE(page_->Delete("person0001@example.com", true));
+        ASSERT_EQ(page_->Rows().size(), 1000u);
+    }
+    void TearDown() override {
+        failWrites_(-1);
+        page_.reset();
+        plugin_.reset();
+    }
+
+    void SaveFailsThenMend(const char* fault, void (*mend)(ModuleSaveFaultTest&)) {
+        SCOPED_TRACE(fault);
+        page_->Save();
+        mend(*this);
+        EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the old file changed";
+        EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
+        EXPECT_EQ(plugin_->CheckTo("new@example.com"), 0) << "the added address was lost";
+        EXPECT_EQ(plugin_->CheckTo("person0001@example.com"), -1) << "the deleted one is back";
+        EXPECT_EQ(plugin_->CheckTo("person0999@example.com"), 0);
+
+        page_->Save();
+        const std::string saved = folder_.Read("quorvel.txt");
+        EXPECT_EQ(saved.find("new@example.com\r\n"), 0u) << "the edits were not saved";
+        EXPECT_EQ(saved.find("person0001@"), std::string::npos);
+        EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
+        folder_.Write("quorvel.txt", oldBytes_);
+        ++g_faults;
+    }
+
+  public:
+    TempFolder folder_;
+    std::string oldBytes_;
+    std::unique_ptr<ModuleCopy> plugin_;
+    std::unique_ptr<PageDriver> page_;
+    FailWritesFn failWrites_ = nullptr;
+    HANDLE holder_ = INVALID_HANDLE_VALUE;
+};
+int ModuleSaveFaultTest::g_faults = 0;
+
+TEST_F(ModuleSaveFaultTest, ReadOnlyListFile) {
+    ASSERT_TRUE(SetFileAttributesA(folder_.File("quorvel.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    SaveFailsThenMend("read-only list file", [](ModuleSaveFaultTest& t) {
+        SetFileAttributesA(t.folder_.File("quorvel.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    });
+}
+
+TEST_F(ModuleSaveFaultTest, FolderRefusesNewFiles) {
+    const std::string folder = folder_.path().string();
+    ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+    if (CanCreateIn(folder)) {
+        SetFolderAccess(folder, GENERIC_ALL);
+        GTEST_SKIP() << "this user is not bound by file permissions (root under Wine); "
+                        "ctest runs this program through tests/reliability/bound_by_permissions.sh";
+    }
+    SaveFailsThenMend("folder refuses new files", [](ModuleSaveFaultTest& t) {
+        SetFolderAccess(t.folder_.path().string(), GENERIC_ALL);
+    });
+}
+
+TEST_F(ModuleSaveFaultTest, ListFileHeldOpenWithoutSharing) {
+    holder_ = CreateFileA(folder_.File("quorvel.txt").c_str(), GENERIC_READ, 0, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder_, INVALID_HANDLE_VALUE);
+    SaveFailsThenMend("list file held open without sharing",
+                      [](ModuleSaveFaultTest& t) { CloseHandle(t.holder_); });
+}
+
+TEST_F(ModuleSaveFaultTest, WritesFailPartWay) {
+    for (long long bytes : {0LL, 1LL, 8192LL, 20000LL}) {
+        failWrites_(bytes);
+        SaveFailsThenMend(("writes fail after " + std::to_string(bytes) + " bytes").c_str(),
+                          [](ModuleSaveFaultTest& t) { t.failWrites_(-1); });
+    }
+}
+
+}  // namespace
