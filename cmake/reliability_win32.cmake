@@ -51,7 +51,9 @@ set_tests_properties(save_fault_tests PROPERTIES
 
 # The real module against hostile list files, long paths and threads.
 quorvel_wine_test(dll_reliability_tests tests/reliability/dll_reliability_test.cpp)
+target_link_libraries(dll_reliability_tests PRIVATE comctl32)
 add_dependencies(dll_reliability_tests quorvel)
+set_tests_properties(dll_reliability_tests PROPERTIES RESOURCE_LOCK wine_desktop)
 
 # Hosts that answer the module's requests badly, its page driven as a user would.
 quorvel_wine_test(hostile_host_tests tests/reliability/hostile_host_test.cpp)

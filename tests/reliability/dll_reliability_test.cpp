@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "tests/reliability/bad_lists.h"
 #include "tests/reliability/literal_models.h"
 #include "tests/reliability/module_copy.h"
+#include "tests/reliability/page_driver.h"
 #include "tests/temp_folder.h"
 
 namespace {
@@ -139,6 +141,91 @@ TEST(ModuleStress, ChecksWhileTheHostReleases) {
     EXPECT_EQ(plugin.Check(stranger.record()), 0) << "released: everything passes";
     std::printf("module stress: %d checks on %d threads, 2 releases racing them\n",
                 2 * kCheckers * kChecks, kCheckers);
+}
+
+// Checks on three threads while the user edits the list on the settings page,
+// the page saves, and the host releases the plug-in. The list passes through
+// numbered states, each written down before the edit that enters it; a check
+// that begins while state b is the newest and ends while e is may see any
+// state from b - 1 to e, and must give the verdict of one of them.
+TEST(ModuleStress, ChecksWhileThePageEdits) {
+    const char* const kAddresses[] = {"ann@example.com", "bob@example.org", "carl@ex.io",
+                                      "dora@example.net"};
+    constexpr int kCount = 4, kOperations = 160, kCheckers = 3;
+    using Mask = unsigned;
+    // Mail m is addressed to kAddresses[m] only; the last mail to nobody listed.
+    std::vector<std::unique_ptr<HostMail>> mails;
+    for (const char* address : kAddresses) {
+        mails.push_back(std::make_unique<HostMail>("To", address));
+    }
+    mails.push_back(std::make_unique<HostMail>("Cc", "stranger@example.test"));
+    auto expected = [&](size_t mail, Mask list) {
+        const bool listed = mail < kCount && (list >> mail) & 1;
+        return list != 0 && !listed ? -1 : 0;
+    };
+
+    TempFolder folder;
+    const std::string file = std::string(kAddresses[0]) + "\r\n" + kAddresses[1] + "\r\n";
+    ModuleCopy plugin(folder.path(), &file);
+    PageDriver page(plugin);
+    std::vector<Mask> states(kOperations + 1);
+    states[0] = 0b0011;
+    std::atomic<unsigned> newest{0};
+    std::atomic<bool> done{false};
+    std::atomic<unsigned long> checks{0}, wrong{0};
+
+    std::vector<std::thread> checkers;
+    for (int t = 0; t < kCheckers; ++t) {
+        checkers.emplace_back([&, t] {
+            for (unsigned n = 0; !done; ++n) {
+                const unsigned m = (n + static_cast<unsigned>(t)) % mails.size();
+                const unsigned before = newest.load();
+                const int verdict = plugin.Check(mails[m]->record());
+                const unsigned after = newest.load();
+                bool possible = false;
+                for (unsigned s = before ? before - 1 : 0; s <= after && !possible; ++s) {
+                    possible = expected(m, states[s]) == verdict;
+                }
+                if (!possible && ++wrong <= 5) {
+                    ADD_FAILURE() << "mail " << m << " got " << verdict << " between states "
+                                  << before << " and " << after;
+                }
+                ++checks;
+            }
+        });
+    }
+    uint32_t random = 2024;
+    unsigned count = 0;
+    for (int op = 0; op < kOperations; ++op) {
+        random = random * 1664525u + 1013904223u;
+        const unsigned a = (random >> 8) % kCount;
+        const unsigned kind = (random >> 16) % 8;
+        if (kind == 0) {
+            page.Save();
+            continue;
+        }
+        const Mask list = states[count];
+        const Mask next = kind == 1 ? 0 : list ^ (1u << a);
+        states[++count] = next;
+        newest = count;
+        if (kind == 1) {
+            plugin.Release();
+            SendMessageA(page.page(), WM_SHOWWINDOW, TRUE, 0);  // the rows follow the list
+        } else if ((list >> a) & 1) {
+            ASSERT_TRUE(page.Delete(kAddresses[a], true)) << kAddresses[a];
+        } else {
+            page.Add(kAddresses[a]);
+        }
+    }
+    done = true;
+    for (std::thread& checker : checkers) checker.join();
+
+    EXPECT_EQ(wrong.load(), 0u);
+    for (const std::string& message : page.messages) {
+        EXPECT_EQ(message.find("Do you want to delete"), 0u) << "unexpected message: " << message;
+    }
+    std::printf("module stress: %lu checks on %d threads while the page made %u edits\n",
+                checks.load(), kCheckers, count);
 }
 
 }  // namespace
