@@ -41,7 +41,7 @@ int InsertRow(HWND list, const char* text) {
 // The host's "allowed" icon from its own folder; null when it can't be loaded.
 // Caller destroys it.
 HICON LoadHostIcon() {
-    char path[kAddressSize];
+    char path[kPathSize];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     // A full buffer is a truncated path, which XP does not even terminate.
     if (length == 0 || length >= sizeof path) return nullptr;
@@ -165,7 +165,7 @@ void AddNew(HWND dialog) {
 }
 
 INT_PTR OnNotify(HWND dialog, const NMHDR* header) {
-    if (header->idFrom != IDC_ADDRESS_LIST) return TRUE;
+    if (!header || header->idFrom != IDC_ADDRESS_LIST) return TRUE;
     switch (header->code) {
         case NM_CLICK:
         case NM_DBLCLK:
