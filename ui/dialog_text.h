@@ -10,6 +10,12 @@ constexpr char kTrimSet[] = " \t.";
 // Removes, in place, every leading and trailing byte of text that occurs in set.
 void TrimChars(char* text, const char* set);
 
+// What the entry dialog makes of a typed address: the text up to its first
+// line feed or Ctrl-Z byte (in the list file those end the entry, or every
+// entry), trimmed of kTrimSet. As a single-line field keeps only a pasted
+// text's first line.
+void CleanAddress(char* text);
+
 // Writes format into out with address in place of its one %s; "%%" stands for
 // one percent sign. Returns false, leaving out empty, when format holds no %s,
 // more than one, or any other conversion: host text is never a printf format.

@@ -1,14 +1,18 @@
-// Saves that fail on the Windows file layer: a read-only list file, a folder
-// that refuses new files, a list file held open without sharing, writes that
-// fail part-way. Each time the old file keeps its bytes, no temporary file is
-// left, the edits stay in force for the check, and the next save once the fault
-// is gone writes them.
+// Saves that fail on the Windows file layer: a read-only list file, a list file
+// held open without sharing, writes that fail part-way. Each time the old file
+// keeps its bytes, no temporary file is left, the edits stay in force for the
+// check, and the next save once the fault is gone writes them. Then the faults
+// a save works around: a file held open for reading, a folder that refuses new
+// files, links and attributes, a load that stopped early, a slow disk.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "addresses/address_list.h"
@@ -88,17 +92,151 @@ TEST_F(SaveFaultTest, ReadOnlyListFile) {
     });
 }
 
-TEST_F(SaveFaultTest, FolderRefusesNewFiles) {
+// Where no temporary file can be made or moved into place, the list file is
+// written over, as a plain write does.
+TEST_F(SaveFaultTest, SavesInPlaceWhereNoFileCanBeMovedIn) {
     const std::string folder = folder_.path().string();
+    const std::string path = folder_.File("quorvel.txt");
     ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
-    if (CanCreateIn(folder)) {
+    const bool bound = !CanCreateIn(folder);
+    SetFolderAccess(folder, GENERIC_ALL);
+    struct Case {
+        const char* what;
+        DWORD share;  // for a program holding the file open; ~0u: none holds it
+        bool folderRefuses;
+    };
+    for (const Case& c :
+         {Case{"held open as fopen(\"r\") does", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+          Case{"folder refuses new files", ~0u, true}}) {
+        SCOPED_TRACE(c.what);
+        if (c.folderRefuses && !bound) continue;  // root under Wine; ctest drops its rights
+        folder_.Write("quorvel.txt", oldBytes_);
+        HANDLE reader = INVALID_HANDLE_VALUE;
+        if (c.share != ~0u) {
+            reader = CreateFileA(path.c_str(), GENERIC_READ, c.share, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        }
+        if (c.folderRefuses) {
+            ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+        }
+        EXPECT_TRUE(SaveAddressList());
         SetFolderAccess(folder, GENERIC_ALL);
-        GTEST_SKIP() << "this user is not bound by file permissions (root under Wine); "
-                        "ctest runs this program through tests/reliability/bound_by_permissions.sh";
+        if (reader != INVALID_HANDLE_VALUE) {
+            char first[16] = {};
+            DWORD got = 0;
+            EXPECT_TRUE(ReadFile(reader, first, 15, &got, nullptr)) << "the reader lost the file";
+            EXPECT_STREQ(first, "new@example.com");
+            CloseHandle(reader);
+        }
+        const std::string saved = folder_.Read("quorvel.txt");
+        EXPECT_EQ(saved.find("new@example.com\r\n"), 0u);
+        EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17) << "the old file's tail was left";
+        EXPECT_EQ(folder_.Listing(), "quorvel.txt") << "a temporary file was left";
     }
-    FailThenMend("folder refuses new files", [](SaveFaultTest& t) {
-        SetFolderAccess(t.folder().path().string(), GENERIC_ALL);
+}
+
+// A save keeps what belongs to the file rather than to its bytes.
+TEST_F(SaveFaultTest, SaveKeepsAttributesAndLinks) {
+    const std::string path = folder_.File("quorvel.txt");
+    const std::string link = folder_.File("link.txt");
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), path.c_str(), nullptr));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("link.txt"), folder_.Read("quorvel.txt")) << "the hard link was cut";
+    EXPECT_EQ(folder_.Listing(), "link.txt quorvel.txt");
+    DeleteFileA(link.c_str());
+
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), kept));
+    RemoveAddress(FindAddress("new@example.com"));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & kept, kept);
+    EXPECT_EQ(folder_.Read("quorvel.txt").find("new@"), std::string::npos);
+}
+
+// Writing over the file fails part-way (a full disk under a file held open):
+// the temporary file, complete, stays as the one whole copy; the next save
+// that works removes it, with any other save's leftovers.
+TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
+    const std::string path = folder_.File("quorvel.txt");
+    folder_.Write("qvl12AB.tmp", "left by a save that crashed");
+    folder_.Write("qvl12.tmp", "not ours");
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const size_t newSize = oldBytes_.size() - 24 + 17;
+    FailWritesAfter(static_cast<long long>(newSize) + 100);
+    EXPECT_FALSE(SaveAddressList());
+    FailWritesAfter(-1);
+    CloseHandle(reader);
+    std::string copy;
+    for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
+        const std::string name = item.path().filename().string();
+        if (name != "quorvel.txt" && name != "qvl12AB.tmp" && name != "qvl12.tmp") {
+            copy = folder_.Read(name.c_str());
+        }
+    }
+    EXPECT_EQ(copy.size(), newSize) << "no whole copy beside the damaged file";
+    EXPECT_EQ(copy.find("new@example.com\r\n"), 0u);
+
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), copy);
+    EXPECT_EQ(folder_.Listing(), "quorvel.txt qvl12.tmp") << "leftovers stayed";
+}
+
+// Reading stopped early: the list holds part of the file, and saving it would
+// cut the file down to that part.
+TEST_F(SaveFaultTest, AShortLoadIsNeverSaved) {
+    const std::string path = folder_.File("quorvel.txt");
+    for (const char* fault : {"read fails", "file can't be opened"}) {
+        SCOPED_TRACE(fault);
+        ReleasePlugin();
+        HANDLE locker = INVALID_HANDLE_VALUE;
+        if (fault[0] == 'r') {
+            FailReadsAfter(20000);
+        } else {
+            locker = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        LoadAddressList();
+        FailReadsAfter(-1);
+        if (locker != INVALID_HANDLE_VALUE) CloseHandle(locker);
+        EXPECT_TRUE(AddressListLoadIncomplete());
+        ASSERT_TRUE(AddAddress("edit@example.com"));
+        EXPECT_FALSE(SaveAddressList());
+        EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the file was cut short";
+        EXPECT_EQ(CheckTo("edit@example.com"), kNotSpam) << "the edit is in force";
+    }
+    ReleasePlugin();
+    LoadAddressList();
+    EXPECT_FALSE(AddressListLoadIncomplete());
+    EXPECT_TRUE(SaveAddressList());
+}
+
+// The save copies the texts under the list's lock and writes outside it.
+TEST_F(SaveFaultTest, ChecksDoNotWaitForTheDisk) {
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HoldNextWrite(started, resume);
+    bool saved = false;
+    std::thread save([&] { saved = SaveAddressList(); });
+    ASSERT_EQ(WaitForSingleObject(started, 10000), WAIT_OBJECT_0) << "the save never wrote";
+    std::atomic<int32_t> verdict{-2};
+    HANDLE checkDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread check([&] {
+        verdict = CheckTo("new@example.com");
+        SetEvent(checkDone);
     });
+    const bool checked = WaitForSingleObject(checkDone, 10000) == WAIT_OBJECT_0;
+    SetEvent(resume);
+    check.join();
+    save.join();
+    EXPECT_TRUE(checked) << "the check waited for the save's disk write";
+    EXPECT_EQ(verdict, kNotSpam);
+    EXPECT_TRUE(saved);
+    CloseHandle(started);
+    CloseHandle(resume);
+    CloseHandle(checkDone);
 }
 
 TEST_F(SaveFaultTest, ListFileHeldOpenWithoutSharing) {
