@@ -14,7 +14,7 @@ void TrimChars(char* text, const char* set) {
 
 void CleanAddress(char* text) {
     if (!text) return;
-    text[std::strcspn(text, "\n\x1a")] = '\0';
+    text[std::strcspn(text, "\r\n\x1a")] = '\0';
     TrimChars(text, kTrimSet);
 }
 

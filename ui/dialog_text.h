@@ -10,10 +10,10 @@ constexpr char kTrimSet[] = " \t.";
 // Removes, in place, every leading and trailing byte of text that occurs in set.
 void TrimChars(char* text, const char* set);
 
-// What the entry dialog makes of a typed address: the text up to its first
-// line feed or Ctrl-Z byte (in the list file those end the entry, or every
-// entry), trimmed of kTrimSet. As a single-line field keeps only a pasted
-// text's first line.
+// What the entry dialog makes of a typed address: the text before its first
+// line end (CR or LF) or Ctrl-Z byte, trimmed of kTrimSet. In the list file a
+// line feed would end the entry and a Ctrl-Z every entry after it; a single-line
+// field keeps only the first line of a pasted text too.
 void CleanAddress(char* text);
 
 // Writes format into out with address in place of its one %s; "%%" stands for
