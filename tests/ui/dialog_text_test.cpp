@@ -30,31 +30,6 @@ TEST(TrimChars, CutsBlanksTabsAndDotsAtBothEndsOnly) {
     }
 }
 
-// Cut at the first line end or Ctrl-Z, then trimmed: what is left must load
-// back from the list file as the same one entry.
-TEST(CleanAddress, KeepsWhatTheListFileCanHoldAsOneEntry) {
-    const struct {
-        const char* text;
-        const char* expected;
-    } cases[] = {
-        {" ann@example.com.\r\nbob@example.com", "ann@example.com"},
-        {"ann@example.com \nbob", "ann@example.com"},
-        {"ann@example.com\x1a"
-         "bob@example.com",
-         "ann@example.com"},
-        {"ann@exa\rmple.com", "ann@exa"},
-        {"\n ann@example.com", ""},
-        {". \x1a", ""},
-        {"ann lee@example.com ", "ann lee@example.com"},
-    };
-    for (const auto& c : cases) {
-        char buffer[64];
-        std::strcpy(buffer, c.text);
-        CleanAddress(buffer);
-        EXPECT_STREQ(buffer, c.expected) << "from \"" << c.text << "\"";
-    }
-}
-
 TEST(TrimChars, OtherSetsAndFullBuffers) {
     char buffer[260];
     std::memset(buffer, ' ', 10);

@@ -485,21 +485,6 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     DestroyWindow(page);
 }
 
-TEST_F(Page, TellsTheHostWhenTheFileIsNotSaved) {
-    Load("ann@example.com\r\n");
-    HWND page = CreatePage();
-    ASSERT_NE(page, nullptr);
-    ShowWindow(page, SW_SHOW);
-    EnterAddress("bob@example.com");
-    Click(page, kIdAdd);
-    const std::string path = plugin->folder.File("quorvel.txt");
-    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(SendMessageA(page, kSaveList, 0, 0), 0);
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_TRUE(ListFileUnchanged());
-    DestroyWindow(page);
-}
-
 // The host hid and showed the page while the question was open, and the rows
 // were rebuilt with an address added elsewhere: the answer still goes to the
 // address asked about.
