@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "tests/reliability/folder_access.h"
 #include "tests/reliability/module_copy.h"
@@ -125,6 +126,34 @@ TEST_F(ModuleSaveFaultTest, SavesInPlaceWhereNoFileCanBeMovedIn) {
         EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
         EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
     }
+}
+
+// The page's save copies the texts under the list's lock and writes the disk
+// outside it: a check on another thread completes while the write is held up.
+TEST_F(ModuleSaveFaultTest, ChecksDoNotWaitForTheDisk) {
+    using HoldFn = void(__cdecl*)(void* started, void* resume);
+    const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
+    ASSERT_NE(hold, nullptr);
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE checked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread check([&] {
+        WaitForSingleObject(started, INFINITE);
+        EXPECT_EQ(plugin_->CheckTo("new@example.com"), 0);
+        SetEvent(checked);
+    });
+    std::thread user([&] {
+        EXPECT_EQ(WaitForSingleObject(checked, 10000), WAIT_OBJECT_0)
+            << "the check waited for the save's disk write";
+        SetEvent(started);  // in case the save never wrote
+        SetEvent(resume);
+    });
+    hold(started, resume);
+    EXPECT_EQ(page_->Save(), 1);
+    user.join();
+    check.join();
+    EXPECT_EQ(folder_.Read("quorvel.txt").find("new@example.com\r\n"), 0u);
+    for (HANDLE event : {started, resume, checked}) CloseHandle(event);
 }
 
 // Another program held the file when the host loaded the module: the list is
