@@ -1,5 +1,6 @@
 #include "addresses/address_list.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -28,13 +29,45 @@ void DestroyEntry(AddressEntry* entry) {
     std::free(entry);
 }
 
-void AddLoadedEntry(void*, const char* text) {
-    AddAddress(text);
+// Set while the list holds only part of its file (a read failed, or memory ran
+// out): saving it would cut the file down to that part.
+bool g_loadIncomplete = false;
+
+void AddLoadedEntry(void* incomplete, const char* text) {
+    if (!AddAddress(text)) *static_cast<bool*>(incomplete) = true;
 }
 
-bool WriteToReplacement(void* file, const char* data, size_t size) {
-    return static_cast<FileReplacement*>(file)->Write(data, size);
+// The file's bytes, gathered under the lock so the disk is written outside it.
+struct SaveBytes {
+    char* data = nullptr;
+    size_t size = 0;
+    size_t capacity = 0;
+    ~SaveBytes() { std::free(data); }
+};
+
+bool AppendBytes(void* context, const char* data, size_t size) {
+    auto* bytes = static_cast<SaveBytes*>(context);
+    if (size > bytes->capacity - bytes->size) {
+        if (size > SIZE_MAX / 2 - bytes->size) return false;
+        size_t capacity = bytes->capacity ? bytes->capacity : 16384;
+        while (capacity - bytes->size < size) capacity *= 2;
+        char* grown = static_cast<char*>(std::realloc(bytes->data, capacity));
+        if (!grown) return false;
+        bytes->data = grown;
+        bytes->capacity = capacity;
+    }
+    std::memcpy(bytes->data + bytes->size, data, size);
+    bytes->size += size;
+    return true;
 }
+
+class SaveLock {
+  public:
+    SaveLock() { AcquireSaveLock(); }
+    ~SaveLock() { ReleaseSaveLock(); }
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+};
 
 void FeedParser(void* parser, const char* data, size_t size) {
     static_cast<ListFileParser*>(parser)->Feed(data, size);
@@ -52,20 +85,36 @@ bool EqualsNoCase(const char* a, const char* b) {
 void LoadAddressList() {
     ListLock lock;
     if (g_addressList.head || g_modulePath[0] == '\0') return;
-    ListFileParser parser(AddLoadedEntry, nullptr);
-    if (ReadFileChunks(g_modulePath, FeedParser, &parser)) parser.Finish();
+    bool incomplete = false;
+    ListFileParser parser(AddLoadedEntry, &incomplete);
+    const ReadResult read = ReadFileChunks(g_modulePath, FeedParser, &parser);
+    // A line cut off by a failed read is not taken: it may be half an address.
+    if (read == ReadResult::Whole) parser.Finish();
+    g_loadIncomplete = incomplete || read == ReadResult::Partial;
 }
 
 bool SaveAddressList() {
-    ListLock lock;
-    if (g_modulePath[0] == '\0') return false;
-    FileReplacement file(g_modulePath);
-    if (!file.IsOpen()) return false;
-    ListFileWriter writer(WriteToReplacement, &file);
-    for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
-        writer.AddEntry(entry->text);
+    // One save at a time, so an older list never lands after a newer one.
+    SaveLock saving;
+    SaveBytes bytes;
+    char path[kPathSize];
+    {
+        // Only memory work under the list's lock: the checks never wait for the disk.
+        ListLock lock;
+        if (g_modulePath[0] == '\0' || g_loadIncomplete) return false;
+        std::memcpy(path, g_modulePath, sizeof path);
+        ListFileWriter writer(AppendBytes, &bytes);
+        for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
+            writer.AddEntry(entry->text);
+        }
+        if (!writer.Finish()) return false;
     }
-    return writer.Finish() && file.Commit();
+    return WriteWholeFile(path, bytes.data ? bytes.data : "", bytes.size);
+}
+
+bool AddressListLoadIncomplete() {
+    ListLock lock;
+    return g_loadIncomplete;
 }
 
 AddressEntry* FindAddress(const char* text) {
@@ -117,4 +166,10 @@ void ReleasePlugin() {
         DestroyEntry(head);
     }
     ReleaseAddressIndex();
+    g_loadIncomplete = false;
+}
+
+void UnloadAddressList() {
+    ReleasePlugin();
+    DestroyListLocks();
 }

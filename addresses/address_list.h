@@ -36,8 +36,13 @@ class ListLock {
 
 // Fills the list from g_modulePath; does nothing when the list already holds entries.
 void LoadAddressList();
-// Replaces the list file with the whole list in one step; on any failure the old
-// file stays as it was. Returns false when nothing was written.
+// True when the last load stopped before the end of the file (a read failed,
+// memory ran out, or the file exists but could not be opened). Saves are then
+// refused, so the file keeps the entries the list lacks, until ReleasePlugin.
+bool AddressListLoadIncomplete();
+// Writes the whole list to the file (file_io.h says by which route). True when
+// the file now holds the whole list; on false the list keeps every edit. Takes
+// the list's lock only to copy the texts: call it without holding a ListLock.
 bool SaveAddressList();
 
 // First entry from the head equal to text, ASCII case ignored; the entry stays
@@ -49,6 +54,8 @@ bool AddAddress(const char* text);
 void RemoveAddress(AddressEntry* entry);
 // Frees every entry; the list is empty afterwards. Published to the host.
 void ReleasePlugin();
+// ReleasePlugin, and frees the locks: for a module unloaded while its process goes on.
+void UnloadAddressList();
 
 // True when a and b are equal, ignoring the case of ASCII letters only.
 bool EqualsNoCase(const char* a, const char* b);

@@ -1,39 +1,34 @@
-// The platform half of the list file: reading with full sharing, and replacing
-// the file in one step so that a failed save never costs the old file.
+// The platform half of the list file: reading with full sharing, and writing it
+// whole by the safest route the file and its folder allow.
 #pragma once
 
 #include <cstddef>
 
-// Calls sink with the file's bytes, chunk by chunk. False when the file can't be
-// opened; a read error ends the data early, like the end of the file.
+enum class ReadResult {
+    Missing,  // there is no such file
+    Whole,    // every byte reached the sink
+    Partial,  // the file exists, but it could not be opened or a read failed
+};
+
+// Calls sink with the file's bytes, chunk by chunk. A read error ends the data.
 using ChunkSink = void (*)(void* context, const char* data, size_t size);
-bool ReadFileChunks(const char* path, ChunkSink sink, void* context);
+ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context);
 
 #ifdef QUORVEL_WRITE_FAULTS
 // Test builds of the Windows half only: once `bytes` more bytes have gone to
-// replacement files, writes fail as on a full disk; a negative count stops that.
+// any file, writes fail as on a full disk; a negative count stops that.
 extern "C" void FailWritesAfter(long long bytes);
+// Once `bytes` more bytes have been read, reads fail as on a bad sector.
+extern "C" void FailReadsAfter(long long bytes);
+// The next write signals the event `started` and waits for `resume` first.
+extern "C" void HoldNextWrite(void* started, void* resume);
 #endif
 
-// A temporary file in the target's folder that replaces the target on Commit.
-class FileReplacement {
-  public:
-    explicit FileReplacement(const char* target);
-    ~FileReplacement();  // removes the temporary file unless committed
-    FileReplacement(const FileReplacement&) = delete;
-    FileReplacement& operator=(const FileReplacement&) = delete;
-
-    bool IsOpen() const { return open_; }
-    bool Write(const char* data, size_t size);
-    // Flushes, closes and moves the temporary file over the target.
-    bool Commit();
-
-  private:
-    void Discard();
-
-    const char* target_;
-    char tempPath_[1024] = {};
-    long long handle_ = -1;
-    bool open_ = false;
-    bool failed_ = false;
-};
+// Makes the file at path hold exactly these bytes. Writes a temporary file in
+// the same folder and puts it in the file's place, keeping the file's
+// attributes, permissions and links; where the file is in use or the folder
+// takes no new file, writes over the file itself. A read-only file is refused.
+// True when the file holds the bytes. On false the file is unchanged, except
+// when writing over it failed part-way: then a complete copy stays beside it
+// under the temporary name. Leftovers of earlier saves go after a success.
+bool WriteWholeFile(const char* path, const char* data, size_t size);

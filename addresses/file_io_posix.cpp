@@ -1,74 +1,126 @@
 #include "addresses/file_io.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool ReadFileChunks(const char* path, ChunkSink sink, void* context) {
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The temporary file's name in the list file's folder: "qvl" XXXXXX ".tmp".
+const char kTempPrefix[] = "qvl";
+const char kTempSuffix[] = ".tmp";
+constexpr size_t kTempNameLength = 3 + 6 + 4;
+
+bool WriteAll(int fd, const char* data, size_t size, size_t* written) {
+    *written = 0;
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put;
+        size -= static_cast<size_t>(put);
+        *written += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool IsTemporaryName(const char* name) {
+    const size_t length = std::strlen(name);
+    return length == kTempNameLength && std::strncmp(name, kTempPrefix, 3) == 0 &&
+           std::strcmp(name + length - 4, kTempSuffix) == 0;
+}
+
+// Temporary files of saves that died part-way, or the copy kept by one that failed.
+void RemoveLeftovers(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (!dir) return;
+    while (const dirent* item = readdir(dir)) {
+        if (!IsTemporaryName(item->d_name)) continue;
+        char path[4096];
+        const int n = std::snprintf(path, sizeof path, "%s/%s", folder, item->d_name);
+        if (n > 0 && static_cast<size_t>(n) < sizeof path) unlink(path);
+    }
+    closedir(dir);
+}
+
+enum class InPlace { Written, Untouched, Damaged };
+
+InPlace WriteInPlace(const char* path, const char* data, size_t size) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return InPlace::Untouched;
+    size_t written = 0;
+    const bool whole = WriteAll(fd, data, size, &written);
+    const bool ended = whole && ftruncate(fd, static_cast<off_t>(size)) == 0 && fsync(fd) == 0;
+    const bool closed = close(fd) == 0;
+    if (ended && closed) return InPlace::Written;
+    return written == 0 && !whole ? InPlace::Untouched : InPlace::Damaged;
+}
+
+}  // namespace
+
+ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Partial;
     char chunk[16384];
+    ReadResult result = ReadResult::Whole;
     for (;;) {
         const ssize_t got = read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) result = ReadResult::Partial;
         if (got <= 0) break;
         sink(context, chunk, static_cast<size_t>(got));
     }
     close(fd);
-    return true;
+    return result;
 }
 
-FileReplacement::FileReplacement(const char* target) : target_(target) {
-    const int written = std::snprintf(tempPath_, sizeof tempPath_, "%s.XXXXXX", target);
-    if (written <= 0 || static_cast<size_t>(written) >= sizeof tempPath_) return;
-    const int fd = mkstemp(tempPath_);
-    if (fd < 0) return;
-    fchmod(fd, 0644);
-    handle_ = fd;
-    open_ = true;
-}
+bool WriteWholeFile(const char* path, const char* data, size_t size) {
+    struct stat old = {};
+    const bool exists = stat(path, &old) == 0;
+    if (exists && (S_ISDIR(old.st_mode) || (old.st_mode & 0222) == 0)) return false;
 
-FileReplacement::~FileReplacement() {
-    Discard();
-}
+    char folder[4096];
+    const char* slash = std::strrchr(path, '/');
+    const size_t folderLength = slash ? static_cast<size_t>(slash - path) : 1;
+    if (folderLength + 1 + kTempNameLength >= sizeof folder) return false;
+    std::memcpy(folder, slash ? path : ".", folderLength);
+    folder[folderLength] = '\0';
 
-bool FileReplacement::Write(const char* data, size_t size) {
-    while (open_ && !failed_ && size > 0) {
-        const ssize_t put = write(static_cast<int>(handle_), data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0)
-            failed_ = true;
-        else {
-            data += put;
-            size -= static_cast<size_t>(put);
+    char tempPath[sizeof folder + kTempNameLength + 1];
+    std::snprintf(tempPath, sizeof tempPath, "%s/%sXXXXXX%s", folder, kTempPrefix, kTempSuffix);
+    const int temp = mkstemps(tempPath, 4);
+    const bool haveCopy = temp >= 0;
+    if (haveCopy) {
+        size_t written = 0;
+        fchmod(temp, exists ? (old.st_mode & 07777) : 0644);
+        const bool whole = WriteAll(temp, data, size, &written) && fsync(temp) == 0;
+        if (close(temp) != 0 || !whole) {
+            unlink(tempPath);
+            return false;
+        }
+        // A file with more than one name is written in place, keeping its links.
+        if ((!exists || old.st_nlink <= 1) && rename(tempPath, path) == 0) {
+            RemoveLeftovers(folder);
+            return true;
         }
     }
-    return open_ && !failed_;
-}
-
-bool FileReplacement::Commit() {
-    if (!open_ || failed_) return false;
-    const int fd = static_cast<int>(handle_);
-    handle_ = -1;
-    const bool synced = fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    if (!synced || !closed || rename(tempPath_, target_) != 0) {
-        unlink(tempPath_);
-        open_ = false;
-        return false;
+    switch (WriteInPlace(path, data, size)) {
+        case InPlace::Written:
+            if (haveCopy) unlink(tempPath);
+            RemoveLeftovers(folder);
+            return true;
+        case InPlace::Untouched:
+            if (haveCopy) unlink(tempPath);
+            return false;
+        case InPlace::Damaged:
+            break;  // the temporary file is the one whole copy now
     }
-    open_ = false;
-    return true;
-}
-
-void FileReplacement::Discard() {
-    if (!open_) return;
-    if (handle_ >= 0) close(static_cast<int>(handle_));
-    unlink(tempPath_);
-    handle_ = -1;
-    open_ = false;
+    return false;
 }

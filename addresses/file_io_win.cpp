@@ -6,21 +6,30 @@
 
 namespace {
 
-HANDLE AsHandle(long long value) {
-    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value));
-}
-
 // Other programs may read and write the list file meanwhile: no sharing restriction.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The temporary file's name; as long as "quorvel.txt", so it fits wherever the
+// list file does (GetTempFileNameA would want three characters more).
+const char kTempName[] = "qvl0000.tmp";
+constexpr size_t kTempDigits = 3;
+
 #ifdef QUORVEL_WRITE_FAULTS
-// Test builds only: bytes that may still be written before writes fail.
+// Test builds only: bytes that may still be written or read before that fails.
 long long g_writeBudget = -1;
+long long g_readBudget = -1;
+HANDLE g_writeStarted = nullptr;
+HANDLE g_writeResume = nullptr;
 #endif
 
 // WriteFile, which a test build can make fail part-way as a full disk does.
 BOOL WriteSome(HANDLE file, const char* data, DWORD size, DWORD* put) {
 #ifdef QUORVEL_WRITE_FAULTS
+    if (g_writeStarted) {
+        SetEvent(g_writeStarted);
+        WaitForSingleObject(g_writeResume, INFINITE);
+        g_writeStarted = g_writeResume = nullptr;
+    }
     if (g_writeBudget >= 0) {
         if (g_writeBudget == 0) {
             *put = 0;
@@ -36,24 +45,60 @@ BOOL WriteSome(HANDLE file, const char* data, DWORD size, DWORD* put) {
     return WriteFile(file, data, size, put, nullptr);
 }
 
+BOOL ReadSome(HANDLE file, char* data, DWORD size, DWORD* got) {
+#ifdef QUORVEL_WRITE_FAULTS
+    if (g_readBudget >= 0) {
+        if (g_readBudget == 0) {
+            *got = 0;
+            SetLastError(ERROR_CRC);
+            return FALSE;
+        }
+        if (size > g_readBudget) size = static_cast<DWORD>(g_readBudget);
+        const BOOL ok = ReadFile(file, data, size, got, nullptr);
+        g_readBudget -= *got;
+        return ok;
+    }
+#endif
+    return ReadFile(file, data, size, got, nullptr);
+}
+
+// Writes all bytes; `written` counts those that went out.
+bool WriteAll(HANDLE file, const char* data, size_t size, size_t* written) {
+    *written = 0;
+    while (size > 0) {
+        const DWORD step = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
+        DWORD put = 0;
+        if (!WriteSome(file, data, step, &put) || put == 0) return false;
+        data += put;
+        size -= put;
+        *written += put;
+    }
+    return true;
+}
+
+// Writes the digits of number into the qvlXXXX.tmp name at path + folderLength.
+void NumberTemporaryName(char* path, size_t folderLength, DWORD number) {
+    for (int digit = 0; digit < 4; ++digit) {
+        path[folderLength + kTempDigits + 3 - digit] =
+            "0123456789ABCDEF"[(number >> (4 * digit)) & 15];
+    }
+}
+
+DWORD FirstTemporaryNumber() {
+    return (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
+}
+
 // A new file with a free name of the form qvlXXXX.tmp in the folder (which ends
 // in a backslash, or is empty for the current folder); the name goes to path.
-// The name is as long as "quorvel.txt", so it fits wherever the list file does:
-// GetTempFileNameA would want three characters more.
-HANDLE CreateTemporaryFile(const char* folder, size_t folderLength, char* path, size_t pathSize) {
-    static const char kName[] = "qvl0000.tmp";
-    if (folderLength + sizeof kName > MAX_PATH || folderLength + sizeof kName > pathSize) {
-        return INVALID_HANDLE_VALUE;
-    }
+// No delete sharing: another save's clean-up can't remove it while it is written.
+HANDLE CreateTemporaryFile(const char* folder, size_t folderLength, char* path) {
+    if (folderLength + sizeof kTempName > MAX_PATH) return INVALID_HANDLE_VALUE;
     std::memcpy(path, folder, folderLength);
-    std::memcpy(path + folderLength, kName, sizeof kName);
-    const DWORD first = (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
+    std::memcpy(path + folderLength, kTempName, sizeof kTempName);
+    const DWORD first = FirstTemporaryNumber();
     for (DWORD n = 0; n < 0x10000; ++n) {
-        const DWORD number = (first + n) & 0xFFFF;
-        for (int digit = 0; digit < 4; ++digit) {
-            path[folderLength + 6 - digit] = "0123456789ABCDEF"[(number >> (4 * digit)) & 15];
-        }
-        const HANDLE file = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+        NumberTemporaryName(path, folderLength, first + n);
+        const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = GetLastError();
@@ -62,77 +107,175 @@ HANDLE CreateTemporaryFile(const char* folder, size_t folderLength, char* path, 
     return INVALID_HANDLE_VALUE;
 }
 
+// A free qvlXXXX.tmp name beside the temporary file at path, for the old file
+// while it is being replaced.
+bool FreeTemporaryName(const char* temp, size_t folderLength, char* path) {
+    std::memcpy(path, temp, folderLength + sizeof kTempName);
+    const DWORD first = FirstTemporaryNumber() + 0x8000;
+    for (DWORD n = 0; n < 0x10000; ++n) {
+        NumberTemporaryName(path, folderLength, first + n);
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+bool IsTemporaryName(const char* name) {
+    if (std::strlen(name) != sizeof kTempName - 1) return false;
+    for (size_t i = 0; i < sizeof kTempName - 1; ++i) {
+        const bool digit = i >= kTempDigits && i < kTempDigits + 4;
+        if (digit ? !IsHexDigit(name[i]) : name[i] != kTempName[i]) return false;
+    }
+    return true;
+}
+
+// Temporary files of saves that died part-way, or the copy kept by one that
+// failed; once the list file holds the list they are stale.
+void RemoveLeftovers(const char* folder, size_t folderLength) {
+    char path[MAX_PATH];
+    if (folderLength + sizeof kTempName > MAX_PATH) return;
+    std::memcpy(path, folder, folderLength);
+    std::memcpy(path + folderLength, "qvl????.tmp", sizeof kTempName);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!IsTemporaryName(found.cFileName)) continue;
+        std::memcpy(path + folderLength, found.cFileName, sizeof kTempName);
+        DeleteFileA(path);  // one still being written by another save is not shared for delete
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// A file with more than one name: replacing it would cut the other names off.
+bool HasOtherLinks(const char* path) {
+    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool linked = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1;
+    CloseHandle(file);
+    return linked;
+}
+
+// Moves the complete temporary file into the list file's place.
+bool PutInPlace(const char* temp, size_t folderLength, const char* target, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return MoveFileExA(temp, target, MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (HasOtherLinks(target)) return false;
+    // With a name for the old file, a failed replacement leaves both files under
+    // their own names, and no system file of its own making behind.
+    char old[MAX_PATH];
+    if (!FreeTemporaryName(temp, folderLength, old)) return false;
+    if (!ReplaceFileA(target, temp, old, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        // Some systems have moved the old file aside by now: put it back.
+        if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) MoveFileExA(old, target, 0);
+        if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) DeleteFileA(old);
+        return false;
+    }
+    DeleteFileA(old);
+    // Windows keeps the attributes itself; some file systems leave that to us.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD now = GetFileAttributesA(target);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKept) != (attributes & kKept)) {
+        SetFileAttributesA(target, (now & ~kKept) | (attributes & kKept));
+    }
+    return true;
+}
+
+enum class InPlace { Written, Untouched, Damaged };
+
+// Writes over the list file itself, as a plain write does, with full sharing;
+// the only route on which a failure part-way leaves the file damaged.
+InPlace WriteInPlace(const char* path, const char* data, size_t size) {
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return InPlace::Untouched;
+    size_t written = 0;
+    const bool whole = WriteAll(file, data, size, &written);
+    const bool ended = whole && SetEndOfFile(file) && FlushFileBuffers(file);
+    const bool closed = CloseHandle(file) != 0;
+    if (ended && closed) return InPlace::Written;
+    return written == 0 && !whole ? InPlace::Untouched : InPlace::Damaged;
+}
+
 }  // namespace
 
 #ifdef QUORVEL_WRITE_FAULTS
 extern "C" void FailWritesAfter(long long bytes) {
     g_writeBudget = bytes < 0 ? -1 : bytes;
 }
+extern "C" void FailReadsAfter(long long bytes) {
+    g_readBudget = bytes < 0 ? -1 : bytes;
+}
+extern "C" void HoldNextWrite(void* started, void* resume) {
+    g_writeStarted = started;
+    g_writeResume = resume;
+}
 #endif
 
-bool ReadFileChunks(const char* path, ChunkSink sink, void* context) {
+ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
     const HANDLE file = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
+                                                                              : ReadResult::Partial;
+    }
     char chunk[16384];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) sink(context, chunk, got);
+    BOOL ok;
+    while ((ok = ReadSome(file, chunk, sizeof chunk, &got)) && got > 0) sink(context, chunk, got);
     CloseHandle(file);
-    return true;
+    return ok ? ReadResult::Whole : ReadResult::Partial;
 }
 
-FileReplacement::FileReplacement(const char* target) : target_(target) {
+bool WriteWholeFile(const char* path, const char* data, size_t size) {
     // Windows refuses to replace a read-only file; so do we, also where the file
     // system would not ask (Wine, for one, replaces it).
-    const DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
-    // The temporary file goes in the target's folder, so the final move is a rename.
-    const char* nameStart = std::strrchr(target, '\\');
-    const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - target) + 1 : 0;
-    const HANDLE file = CreateTemporaryFile(target, folderLength, tempPath_, sizeof tempPath_);
-    if (file == INVALID_HANDLE_VALUE) return;
-    handle_ = static_cast<long long>(reinterpret_cast<INT_PTR>(file));
-    open_ = true;
-}
-
-FileReplacement::~FileReplacement() {
-    Discard();
-}
-
-bool FileReplacement::Write(const char* data, size_t size) {
-    while (open_ && !failed_ && size > 0) {
-        const DWORD step = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
-        DWORD put = 0;
-        if (!WriteSome(AsHandle(handle_), data, step, &put) || put == 0) {
-            failed_ = true;
-        } else {
-            data += put;
-            size -= put;
-        }
-    }
-    return open_ && !failed_;
-}
-
-bool FileReplacement::Commit() {
-    if (!open_ || failed_) return false;
-    const HANDLE file = AsHandle(handle_);
-    handle_ = -1;
-    const bool flushed = FlushFileBuffers(file) != 0;
-    const bool closed = CloseHandle(file) != 0;
-    if (!flushed || !closed ||
-        !MoveFileExA(tempPath_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(tempPath_);
-        open_ = false;
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
         return false;
     }
-    open_ = false;
-    return true;
-}
+    const char* nameStart = std::strrchr(path, '\\');
+    const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
 
-void FileReplacement::Discard() {
-    if (!open_) return;
-    if (handle_ != -1) CloseHandle(AsHandle(handle_));
-    DeleteFileA(tempPath_);
-    handle_ = -1;
-    open_ = false;
+    char tempPath[MAX_PATH] = "";
+    const HANDLE temp = CreateTemporaryFile(path, folderLength, tempPath);
+    const bool haveCopy = temp != INVALID_HANDLE_VALUE;
+    if (haveCopy) {
+        size_t written = 0;
+        const bool whole = WriteAll(temp, data, size, &written) && FlushFileBuffers(temp);
+        if (!CloseHandle(temp) || !whole) {
+            // A full disk: writing over the list file would only damage it.
+            DeleteFileA(tempPath);
+            return false;
+        }
+        if (PutInPlace(tempPath, folderLength, path, attributes)) {
+            RemoveLeftovers(path, folderLength);
+            return true;
+        }
+    }
+    // The file is in use (held open without delete sharing), has other links,
+    // or the folder takes no new file.
+    switch (WriteInPlace(path, data, size)) {
+        case InPlace::Written:
+            if (haveCopy) DeleteFileA(tempPath);
+            RemoveLeftovers(path, folderLength);
+            return true;
+        case InPlace::Untouched:
+            if (haveCopy) DeleteFileA(tempPath);
+            return false;
+        case InPlace::Damaged:
+            break;  // the temporary file is the one whole copy now
+    }
+    return false;
 }

@@ -4,7 +4,8 @@
 
 namespace {
 pthread_mutex_t g_listMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
-}
+pthread_mutex_t g_saveMutex = PTHREAD_MUTEX_INITIALIZER;
+}  // namespace
 
 void AcquireListLock() {
     pthread_mutex_lock(&g_listMutex);
@@ -12,3 +13,10 @@ void AcquireListLock() {
 void ReleaseListLock() {
     pthread_mutex_unlock(&g_listMutex);
 }
+void AcquireSaveLock() {
+    pthread_mutex_lock(&g_saveMutex);
+}
+void ReleaseSaveLock() {
+    pthread_mutex_unlock(&g_saveMutex);
+}
+void DestroyListLocks() {}

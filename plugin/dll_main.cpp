@@ -43,7 +43,7 @@ size_t ReadModulePath(HINSTANCE instance) {
 }
 
 void BuildOptionsPage(size_t fileNameStart) {
-    // Never freed: the host may keep the record and its icon until the process ends.
+    // Freed only when the module is unloaded: the host may keep the record and its icon.
     auto* page = static_cast<OptionsPageInfo*>(std::malloc(sizeof(OptionsPageInfo)));
     if (!page) return;
     page->one = 1;
@@ -71,13 +71,28 @@ void StartUp(HINSTANCE instance) {
     LoadAddressList();
 }
 
+// The page record points into this module, so no host can use it once the
+// module is gone.
+void ShutDown() {
+    UnloadAddressList();
+    if (OptionsPageInfo* page = g_optionsPage) {
+        g_optionsPage = nullptr;
+        if (page->icon) DestroyIcon(page->icon);
+        std::free(page);
+    }
+}
+
 }  // namespace
 
 extern "C" PluginInfo* GetSpamCheckPluginInfo() {
     return &g_pluginInfo.info;
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) StartUp(instance);
+    // FreeLibrary while the process goes on: a host that loads the module again
+    // would otherwise keep the old list's memory. At process exit other threads
+    // are gone mid-call, so nothing is touched then.
+    if (reason == DLL_PROCESS_DETACH && !reserved) ShutDown();
     return TRUE;
 }

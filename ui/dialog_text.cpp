@@ -12,6 +12,12 @@ void TrimChars(char* text, const char* set) {
     while (end > 0 && std::strchr(set, text[end - 1])) text[--end] = '\0';
 }
 
+void CleanAddress(char* text) {
+    if (!text) return;
+    text[std::strcspn(text, "\r\n\x1a")] = '\0';
+    TrimChars(text, kTrimSet);
+}
+
 namespace {
 
 // Appends size bytes of part to out, as far as room allows.

@@ -10,6 +10,12 @@ constexpr char kTrimSet[] = " \t.";
 // Removes, in place, every leading and trailing byte of text that occurs in set.
 void TrimChars(char* text, const char* set);
 
+// What the entry dialog makes of a typed address: the text before its first
+// line end (CR or LF) or Ctrl-Z byte, trimmed of kTrimSet. In the list file a
+// line feed would end the entry and a Ctrl-Z every entry after it; a single-line
+// field keeps only the first line of a pasted text too.
+void CleanAddress(char* text);
+
 // Writes format into out with address in place of its one %s; "%%" stands for
 // one percent sign. Returns false, leaving out empty, when format holds no %s,
 // more than one, or any other conversion: host text is never a printf format.

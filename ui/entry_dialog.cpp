@@ -9,10 +9,11 @@ namespace {
 
 constexpr int kAddressSize = 260;
 
-// Reads the edit field into buffer (at most 259 bytes) and trims it.
+// Reads the edit field into buffer (at most 259 bytes) and keeps what the list
+// file can hold of it.
 void ReadAddress(HWND dialog, char* buffer) {
     GetDlgItemTextA(dialog, IDC_NEW_ADDRESS, buffer, kAddressSize);
-    TrimChars(buffer, kTrimSet);
+    CleanAddress(buffer);
 }
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM resultBuffer) {

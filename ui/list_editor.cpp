@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "addresses/address_list.h"
 #include "plugin/host_service.h"
 #include "plugin/module.h"
@@ -112,7 +114,19 @@ void DeleteSelected(HWND dialog) {
     }
     if (MessageBoxA(dialog, question, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
-    SendMessageA(list, LVM_DELETEITEM, row, 0);
+    // The rows may have been rebuilt while the question was open (the host hid
+    // and showed the page): the row to go is the one holding the address now.
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const int candidate = (row + i) % count;
+        char text[kAddressSize] = "";
+        item.pszText = text;
+        SendMessageA(list, LVM_GETITEMTEXTA, candidate, reinterpret_cast<LPARAM>(&item));
+        if (std::strcmp(text, address) == 0) {
+            SendMessageA(list, LVM_DELETEITEM, candidate, 0);
+            break;
+        }
+    }
     {
         ListLock lock;
         if (AddressEntry* entry = FindAddress(address)) RemoveAddress(entry);
@@ -172,6 +186,7 @@ INT_PTR OnNotify(HWND dialog, const NMHDR* header) {
         case NM_RCLICK:
         case NM_RDBLCLK:
         case NM_RELEASEDCAPTURE:
+        case LVN_ITEMCHANGED:  // the keyboard, or anything else, moved the selection
             UpdateDeleteButton(dialog);
             break;
         case LVN_KEYDOWN:
@@ -221,7 +236,8 @@ INT_PTR CALLBACK AddressListDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
         case WM_NOTIFY:
             return OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
         case WM_SAVELIST:
-            SaveAddressList();
+            // What the sender's SendMessage returns: 1 when the file holds the list.
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SaveAddressList() ? 1 : 0);
             return TRUE;
         case WM_CLOSE:
             EndDialog(dialog, 0);

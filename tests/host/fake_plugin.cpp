@@ -1,5 +1,6 @@
 // A stand-in quorvel.dll for testing quorvel-host's own side: it logs what the
-// host does to it into fake.log beside itself, and presses the page's OK.
+// host does to it into fake.log beside itself, and presses the page's OK. Its
+// saves fail while a file "fail-save" lies beside it.
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +22,7 @@ struct TextRequest {
 
 HINSTANCE g_module;
 char g_logPath[MAX_PATH];
+char g_failPath[MAX_PATH];
 HostServiceProc g_service;
 OptionsPageInfo g_page;
 
@@ -54,9 +56,15 @@ void AskHost() {
     g_service(&dialog);
 }
 
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM);
+
+// Saves as the real dialog's OK does, by sending its dialog WM_SAVELIST.
 int32_t ShowSettings(HWND) {
     Log("settings");
     AskHost();
+    HWND dialog = CreateDialogParamA(g_module, MAKEINTRESOURCEA(101), nullptr, PageProc, 0);
+    SendMessageA(dialog, WM_SAVELIST, 0, 0);
+    DestroyWindow(dialog);
     return 1;
 }
 
@@ -68,9 +76,12 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
         case WM_SHOWWINDOW:
             if (wParam) PostMessageA(GetParent(page), WM_COMMAND, IDOK, 0);
             return TRUE;
-        case WM_SAVELIST:
-            Log("save list");
+        case WM_SAVELIST: {
+            const bool fail = GetFileAttributesA(g_failPath) != INVALID_FILE_ATTRIBUTES;
+            Log(fail ? "save list fails" : "save list");
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, fail ? 0 : 1);
             return TRUE;
+        }
     }
     return FALSE;
 }
@@ -107,6 +118,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
         g_module = module;
         GetModuleFileNameA(module, g_logPath, MAX_PATH);
         std::strcpy(std::strrchr(g_logPath, '\\') + 1, "fake.log");
+        std::strcpy(g_failPath, g_logPath);
+        std::strcpy(std::strrchr(g_failPath, '\\') + 1, "fail-save");
     }
     return TRUE;
 }

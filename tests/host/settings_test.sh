@@ -20,10 +20,11 @@ fail() {
     exit 1
 }
 
+# run COMMAND EXPECTED_LOG EXPECTED_LINE [EXPECTED_STATUS]
 run() {
     status=0
     wine "$work/quorvel-host.exe" --plugin "$work/plugin" "$1" >"$work/output" 2>&1 || status=$?
-    [ "$status" -eq 0 ] || fail "$1: exit status $status, expected 0"
+    [ "$status" -eq "${4:-0}" ] || fail "$1: exit status $status, expected ${4:-0}"
     tr -d '\r' <"$work/plugin/fake.log" >"$work/log"
     rm "$work/plugin/fake.log"
     printf '%s\n' "$2" >"$work/expected"
@@ -36,6 +37,8 @@ service 1
 service 2
 settings
 text '"'"'Hello, '"'"'
+page created
+save list
 release' 'Settings closed with OK: the list was saved.'
 
 run page 'service 0
@@ -46,4 +49,21 @@ save list
 release' 'Settings page closed with OK: the list was saved.'
 
 grep -q '^Plug-in: Fake plug-in (' "$work/output" || fail "no plug-in name"
+
+# A save that fails is said, with the file's name, and ends with status 1.
+touch "$work/plugin/fail-save"
+run settings 'service 0
+service 1
+service 2
+settings
+text '"'"'Hello, '"'"'
+page created
+save list fails
+release' 'quorvel-host: the plug-in could not save its list to .*\\plugin\\quorvel.txt' 1
+run page 'service 0
+service 1
+service 2
+page created
+save list fails
+release' 'quorvel-host: the plug-in could not save its list to .*\\plugin\\quorvel.txt' 1
 echo "settings and page as a host drives them"

@@ -100,6 +100,50 @@ TEST(ModuleLoad, ModulePathAtTheLengthLimit) {
     }
 }
 
+// Committed private memory of the process, the heap's included.
+size_t CommittedPrivateBytes() {
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* at = nullptr;
+         VirtualQuery(at, &region, sizeof region) == sizeof region &&
+         reinterpret_cast<uintptr_t>(at) + region.RegionSize > reinterpret_cast<uintptr_t>(at);
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    }
+    return total;
+}
+
+// A host that unloads the module and loads it again, its process going on:
+// each unload frees the list, its index, the lock and the page record, so the
+// process does not grow with the number of loads.
+TEST(ModuleLoad, UnloadingFreesWhatTheModuleHeld) {
+    TempFolder folder;
+    std::string list;
+    for (int i = 0; i < 20000; ++i) list += "person" + std::to_string(i) + "@example.com\r\n";
+    auto cycle = [&] {
+        {
+            ModuleCopy plugin(folder.path(), &list);
+            EXPECT_NE(plugin.Service(2), nullptr);
+            EXPECT_EQ(plugin.CheckTo("person19999@example.com"), 0);
+        }
+        std::filesystem::remove(folder.path() / "quorvel.dll");
+        std::filesystem::remove(folder.path() / "quorvel.txt");
+    };
+    cycle();
+    const size_t before = CommittedPrivateBytes();
+    cycle();
+    const size_t oneLoad = CommittedPrivateBytes() - std::min(before, CommittedPrivateBytes());
+    constexpr int kCycles = 20;
+    for (int n = 0; n < kCycles; ++n) cycle();
+    const size_t grown = CommittedPrivateBytes() - std::min(before, CommittedPrivateBytes());
+    const size_t listBytes = list.size();
+    std::printf("module unload: %d loads of a %zu-byte list, process grew by %zu bytes\n",
+                kCycles + 1, listBytes, grown);
+    // A list this size takes over a megabyte a load when nothing is freed.
+    EXPECT_LT(grown, listBytes * 2)
+        << "kept after " << kCycles + 1 << " unloads (first " << oneLoad << ")";
+}
+
 // Checks on three threads while two others release the plug-in: no crash, and
 // every verdict one the list gave at that time.
 TEST(ModuleStress, ChecksWhileTheHostReleases) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "tests/reliability/folder_access.h"
 #include "tests/reliability/module_copy.h"
@@ -63,7 +64,7 @@ class ModuleSaveFaultTest : public ::testing::Test {
 
     void SaveFailsThenMend(const char* fault, void (*mend)(ModuleSaveFaultTest&)) {
         SCOPED_TRACE(fault);
-        page_->Save();
+        EXPECT_EQ(page_->Save(), 0) << "the page reported a failed save as done";
         mend(*this);
         EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the old file changed";
         EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
@@ -71,7 +72,7 @@ class ModuleSaveFaultTest : public ::testing::Test {
         EXPECT_EQ(plugin_->CheckTo("person0001@example.com"), -1) << "the deleted one is back";
         EXPECT_EQ(plugin_->CheckTo("person0999@example.com"), 0);
 
-        page_->Save();
+        EXPECT_EQ(page_->Save(), 1);
         const std::string saved = folder_.Read("quorvel.txt");
         EXPECT_EQ(saved.find("new@example.com\r\n"), 0u) << "the edits were not saved";
         EXPECT_EQ(saved.find("person0001@"), std::string::npos);
@@ -97,17 +98,82 @@ TEST_F(ModuleSaveFaultTest, ReadOnlyListFile) {
     });
 }
 
-TEST_F(ModuleSaveFaultTest, FolderRefusesNewFiles) {
+// The page saves by writing over the file where nothing can be moved into its
+// place: a folder that refuses new files, a file another program reads.
+TEST_F(ModuleSaveFaultTest, SavesInPlaceWhereNoFileCanBeMovedIn) {
     const std::string folder = folder_.path().string();
     ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
-    if (CanCreateIn(folder)) {
+    const bool bound = !CanCreateIn(folder);
+    SetFolderAccess(folder, GENERIC_ALL);
+    for (const bool folderRefuses : {false, true}) {
+        SCOPED_TRACE(folderRefuses ? "folder refuses new files" : "held open for reading");
+        if (folderRefuses && !bound) continue;  // root under Wine; ctest drops its rights
+        folder_.Write("quorvel.txt", oldBytes_);
+        HANDLE reader = INVALID_HANDLE_VALUE;
+        if (folderRefuses) {
+            ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+        } else {
+            reader = CreateFileA(folder_.File("quorvel.txt").c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(page_->Save(), 1) << "the page did not report the save";
         SetFolderAccess(folder, GENERIC_ALL);
-        GTEST_SKIP() << "this user is not bound by file permissions (root under Wine); "
-                        "ctest runs this program through tests/reliability/bound_by_permissions.sh";
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+        const std::string saved = folder_.Read("quorvel.txt");
+        EXPECT_EQ(saved.find("new@example.com\r\n"), 0u) << "the edits were not saved";
+        EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
+        EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
     }
-    SaveFailsThenMend("folder refuses new files", [](ModuleSaveFaultTest& t) {
-        SetFolderAccess(t.folder_.path().string(), GENERIC_ALL);
+}
+
+// The page's save copies the texts under the list's lock and writes the disk
+// outside it: a check on another thread completes while the write is held up.
+TEST_F(ModuleSaveFaultTest, ChecksDoNotWaitForTheDisk) {
+    using HoldFn = void(__cdecl*)(void* started, void* resume);
+    const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
+    ASSERT_NE(hold, nullptr);
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE checked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread check([&] {
+        WaitForSingleObject(started, INFINITE);
+        EXPECT_EQ(plugin_->CheckTo("new@example.com"), 0);
+        SetEvent(checked);
     });
+    std::thread user([&] {
+        EXPECT_EQ(WaitForSingleObject(checked, 10000), WAIT_OBJECT_0)
+            << "the check waited for the save's disk write";
+        SetEvent(started);  // in case the save never wrote
+        SetEvent(resume);
+    });
+    hold(started, resume);
+    EXPECT_EQ(page_->Save(), 1);
+    user.join();
+    check.join();
+    EXPECT_EQ(folder_.Read("quorvel.txt").find("new@example.com\r\n"), 0u);
+    for (HANDLE event : {started, resume, checked}) CloseHandle(event);
+}
+
+// Another program held the file when the host loaded the module: the list is
+// short of the file, so the page refuses to save it and says so to the host.
+TEST_F(ModuleSaveFaultTest, AListLoadedShortIsNeverSaved) {
+    page_.reset();
+    TempFolder folder;
+    folder.Write("quorvel.txt", oldBytes_);
+    HANDLE locker = CreateFileA(folder.File("quorvel.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locker, INVALID_HANDLE_VALUE);
+    ModuleCopy plugin(folder.path(), nullptr);
+    CloseHandle(locker);
+    PageDriver page(plugin);
+    page.Add("new@example.com");
+    EXPECT_EQ(page.Rows().size(), 1u);
+    EXPECT_EQ(page.Save(), 0) << "the page reported a save that did not happen";
+    EXPECT_TRUE(folder.Read("quorvel.txt") == oldBytes_) << "the file was cut to the list";
+    EXPECT_EQ(plugin.CheckTo("new@example.com"), 0) << "the edit is not in force";
+    ++g_faults;
 }
 
 TEST_F(ModuleSaveFaultTest, ListFileHeldOpenWithoutSharing) {

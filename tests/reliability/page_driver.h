@@ -73,7 +73,8 @@ class PageDriver {
         return true;
     }
 
-    void Save() { SendMessageA(page_, kSaveList, 0, 0); }
+    // What the page answers: 1 when the list file holds the list.
+    LRESULT Save() { return SendMessageA(page_, kSaveList, 0, 0); }
 
     std::vector<std::string> Rows() const {
         const HWND list = GetDlgItem(page_, kAddressList);

@@ -1,13 +1,14 @@
-// Saves that fail on the Windows file layer: a read-only list file, a folder
-// that refuses new files, a list file held open without sharing, writes that
-// fail part-way. Each time the old file keeps its bytes, no temporary file is
-// left, the edits stay in force for the check, and the next save once the fault
-// is gone writes them.
+// Saves that fail on the Windows file layer: a read-only list file, a list file
+// held open without sharing, writes that fail part-way. Each time the old file
+// keeps its bytes, no temporary file is left, the edits stay in force for the
+// check, and the next save once the fault is gone writes them. Then links and
+// attributes, a write over the file failing part-way, a load that stopped early.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,17 +89,69 @@ TEST_F(SaveFaultTest, ReadOnlyListFile) {
     });
 }
 
-TEST_F(SaveFaultTest, FolderRefusesNewFiles) {
-    const std::string folder = folder_.path().string();
-    ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
-    if (CanCreateIn(folder)) {
-        SetFolderAccess(folder, GENERIC_ALL);
-        GTEST_SKIP() << "this user is not bound by file permissions (root under Wine); "
-                        "ctest runs this program through tests/reliability/bound_by_permissions.sh";
+// A save keeps what belongs to the file rather than to its bytes.
+TEST_F(SaveFaultTest, SaveKeepsAttributesAndLinks) {
+    const std::string path = folder_.File("quorvel.txt");
+    const std::string link = folder_.File("link.txt");
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), path.c_str(), nullptr));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("link.txt"), folder_.Read("quorvel.txt")) << "the hard link was cut";
+    EXPECT_EQ(folder_.Listing(), "link.txt quorvel.txt");
+    DeleteFileA(link.c_str());
+
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), kept));
+    RemoveAddress(FindAddress("new@example.com"));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & kept, kept);
+    EXPECT_EQ(folder_.Read("quorvel.txt").find("new@"), std::string::npos);
+}
+
+// Writing over the file fails part-way (a full disk under a file held open):
+// the temporary file, complete, stays as the one whole copy; the next save
+// that works removes it, with any other save's leftovers.
+TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
+    const std::string path = folder_.File("quorvel.txt");
+    folder_.Write("qvl12AB.tmp", "left by a save that crashed");
+    folder_.Write("qvl12.tmp", "not ours");
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const size_t newSize = oldBytes_.size() - 24 + 17;
+    FailWritesAfter(static_cast<long long>(newSize) + 100);
+    EXPECT_FALSE(SaveAddressList());
+    FailWritesAfter(-1);
+    CloseHandle(reader);
+    std::string copy;
+    for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
+        const std::string name = item.path().filename().string();
+        if (name != "quorvel.txt" && name != "qvl12AB.tmp" && name != "qvl12.tmp") {
+            copy = folder_.Read(name.c_str());
+        }
     }
-    FailThenMend("folder refuses new files", [](SaveFaultTest& t) {
-        SetFolderAccess(t.folder().path().string(), GENERIC_ALL);
-    });
+    EXPECT_EQ(copy.size(), newSize) << "no whole copy beside the damaged file";
+    EXPECT_EQ(copy.find("new@example.com\r\n"), 0u);
+
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), copy);
+    EXPECT_EQ(folder_.Listing(), "quorvel.txt qvl12.tmp") << "leftovers stayed";
+}
+
+// Reading stopped early: the list holds part of the file, and saving it would
+// cut the file down to that part.
+TEST_F(SaveFaultTest, AShortLoadIsNeverSaved) {
+    ReleasePlugin();
+    FailReadsAfter(20000);
+    LoadAddressList();
+    FailReadsAfter(-1);
+    EXPECT_TRUE(AddressListLoadIncomplete());
+    ASSERT_TRUE(AddAddress("edit@example.com"));
+    EXPECT_FALSE(SaveAddressList());
+    EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the file was cut short";
+    EXPECT_EQ(CheckTo("edit@example.com"), kNotSpam) << "the edit is in force";
+    ReleasePlugin();
+    LoadAddressList();
+    EXPECT_TRUE(SaveAddressList()) << "a whole load saves again";
 }
 
 TEST_F(SaveFaultTest, ListFileHeldOpenWithoutSharing) {

@@ -189,7 +189,18 @@ TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
         {"  ann@example.com. ", true, Case::Ok, {"ann@example.com", "bob@example.com"}},
         {"ann lee@example.com", true, Case::Ok, {"ann lee@example.com", "bob@example.com"}},
         {longText, true, Case::Ok, {std::string(258, 'a'), "bob@example.com"}},
+        // A line feed or Ctrl-Z would end the entry, or the whole list, in the file.
+        {" ann@example.com.\r\nsecond line",
+         true,
+         Case::Ok,
+         {"ann@example.com", "bob@example.com"}},
+        {"ann@example.com \x1a"
+         "bob@example.com",
+         true,
+         Case::Ok,
+         {"ann@example.com", "bob@example.com"}},
         {" .\t. ", false, Case::Cancel, {"bob@example.com"}},
+        {"\nann@example.com", false, Case::Cancel, {"bob@example.com"}},
         {"cid@example.com", true, Case::Cancel, {"bob@example.com"}},
         {"cid@example.com", true, Case::Escape, {"bob@example.com"}},
         {"cid@example.com", true, Case::CloseBox, {"bob@example.com"}},
@@ -234,7 +245,7 @@ TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
             EXPECT_EQ(ShowSettings(), 0);
         }
     }
-    EXPECT_EQ(host.TextSources(), std::vector<std::string>(3, kDeleteQuestion))
+    EXPECT_EQ(host.TextSources(), std::vector<std::string>(5, kDeleteQuestion))
         << "no text but the delete questions";
     EXPECT_TRUE(ListFileUnchanged());
 }
@@ -322,6 +333,25 @@ TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
     }
     EXPECT_EQ(host.TextSources(), std::vector<std::string>(2, kDeleteQuestion));
     EXPECT_EQ(ListFile(), "cid@example.com\r\nann@example.com\r\n");
+}
+
+TEST_F(Editor, DeleteFollowsTheSelectionHoweverItMoves) {
+    Load("ann@example.com\r\nbob@example.com\r\n");
+    script.Then([&](HWND editor) {
+        HWND list = ListOf(editor);
+        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        SetFocus(list);
+        PressKey(list, VK_DOWN);
+        EXPECT_NE(SelectedRow(editor), -1) << "the key selected nothing";
+        EXPECT_TRUE(Enabled(editor, kIdDelete)) << "lags behind the keyboard";
+        LVITEMA none = {};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&none));
+        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        Click(editor, IDCANCEL);
+    });
+    EXPECT_EQ(ShowSettings(), 0);
 }
 
 TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
@@ -441,7 +471,7 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
     EXPECT_EQ(GetFocus(), ListOf(page));
     EXPECT_TRUE(ListFileUnchanged());
-    SendMessageA(page, kSaveList, 0, 0);
+    EXPECT_EQ(SendMessageA(page, kSaveList, 0, 0), 1) << "the host is told the list is saved";
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
 
     script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
@@ -452,6 +482,35 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     EXPECT_EQ(ListFile(), "bob@example.com\r\n");
     EXPECT_FALSE(IsWindowVisible(page)) << "ended as a dialog";
     EXPECT_EQ(host.requests.size(), 3u) << "page, entry dialog, question";
+    DestroyWindow(page);
+}
+
+// The host hid and showed the page while the question was open, and the rows
+// were rebuilt with an address added elsewhere: the answer still goes to the
+// address asked about.
+TEST_F(Page, DeleteRemovesTheRowAskedAboutAfterARebuild) {
+    Load("bob@example.com\r\ncid@example.com\r\n");
+    HWND page = CreatePage();
+    ASSERT_NE(page, nullptr);
+    ShowWindow(page, SW_SHOW);
+    script.Then([&](HWND box) {
+        EXPECT_EQ(ItemText(box, kMessageBoxText), Question("cid@example.com"));
+        script.Then([](HWND editor) {
+            Click(editor, kIdAdd);
+            Click(editor, IDOK);
+        });
+        EnterAddress("abe@example.com");
+        EXPECT_EQ(ShowSettings(frame), 1);
+        ShowWindow(page, SW_HIDE);
+        ShowWindow(page, SW_SHOW);
+        EXPECT_EQ(Rows(page), RowTexts({"abe@example.com", "bob@example.com", "cid@example.com"}));
+        PostMessageA(box, WM_COMMAND, IDYES, 0);
+    });
+    ClickRow(page, 1);
+    Click(page, kIdDelete);
+    EXPECT_EQ(Rows(page), RowTexts({"abe@example.com", "bob@example.com"}));
+    EXPECT_FALSE(Passes("cid@example.com"));
+    EXPECT_TRUE(Passes("bob@example.com"));
     DestroyWindow(page);
 }
 

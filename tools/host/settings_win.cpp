@@ -37,7 +37,34 @@ void RegisterListView() {
 struct PageWindow {
     HWND page = nullptr;
     std::string helpPath;
+    bool closedWithOk = false;
     bool saved = false;
+};
+
+// The plug-in answers WM_SAVELIST with 1 when its file holds the list.
+constexpr LRESULT kSaved = 1;
+
+// A failed save is the one outcome the user must hear of: the edits are not in
+// the file, and will be gone when the host restarts.
+int SaveFailed(const Plugin& plugin) {
+    std::fprintf(stderr, "quorvel-host: the plug-in could not save its list to %squorvel.txt\n",
+                 PluginFolder(plugin).c_str());
+    return 1;
+}
+
+// The settings dialog saves by sending itself WM_SAVELIST; a hook on this thread
+// sees what the plug-in answered.
+struct SaveWatch {
+    static inline bool seen = false;
+    static inline LRESULT answer = 0;
+    static LRESULT CALLBACK OnReturn(int code, WPARAM wParam, LPARAM lParam) {
+        const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        if (code == HC_ACTION && sent && sent->message == WM_SAVELIST) {
+            seen = true;
+            answer = sent->lResult;
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
 };
 
 void ShowHelp(HWND frame, const PageWindow& window) {
@@ -56,8 +83,8 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
             if (!window) break;
             switch (LOWORD(wParam)) {
                 case IDOK:
-                    SendMessageA(window->page, WM_SAVELIST, 0, 0);
-                    window->saved = true;
+                    window->closedWithOk = true;
+                    window->saved = SendMessageA(window->page, WM_SAVELIST, 0, 0) == kSaved;
                     DestroyWindow(frame);
                     return 0;
                 case IDCANCEL:
@@ -92,13 +119,21 @@ void AddButton(HWND frame, const char* text, int id, int x, int y, bool isDefaul
 int RunSettings(const Plugin& plugin) {
     if (!plugin.showSettings) return NoDialog();
     RegisterListView();
+    SaveWatch::seen = false;
+    HHOOK hook =
+        SetWindowsHookExA(WH_CALLWNDPROCRET, SaveWatch::OnReturn, nullptr, GetCurrentThreadId());
     const int32_t result = plugin.showSettings(nullptr);
+    if (hook) UnhookWindowsHookEx(hook);
     if (result == -1) {
         std::fprintf(stderr, "quorvel-host: the plug-in could not create its settings dialog\n");
         return 2;
     }
-    std::printf("%s\n", result == 1 ? "Settings closed with OK: the list was saved."
-                                    : "Settings closed without saving.");
+    if (result != 1) {
+        std::printf("Settings closed without saving.\n");
+        return 0;
+    }
+    if (!SaveWatch::seen || SaveWatch::answer != kSaved) return SaveFailed(plugin);
+    std::printf("Settings closed with OK: the list was saved.\n");
     return 0;
 }
 
@@ -168,7 +203,11 @@ int RunPage(const Plugin& plugin) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    std::printf("%s\n", window.saved ? "Settings page closed with OK: the list was saved."
-                                     : "Settings page closed without saving.");
+    if (!window.closedWithOk) {
+        std::printf("Settings page closed without saving.\n");
+        return 0;
+    }
+    if (!window.saved) return SaveFailed(plugin);
+    std::printf("Settings page closed with OK: the list was saved.\n");
     return 0;
 }
