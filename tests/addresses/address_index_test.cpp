@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "check/mail_check.h"
-#include "check/reference_check.h"
+#include "tests/check/reference_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/check/check_model.h"
 #include "tests/check/test_mail.h"
