@@ -28,10 +28,14 @@ bool IndexFindsAddress(const char* text);
 // Heap and table bytes the index holds now.
 size_t AddressIndexBytes();
 
-// For tests and the benchmark: the widest scan that may be used, when the
-// processor has it.
+// The scans by width, narrowest first: bytewise, SSE2, AVX2.
 enum class ScanWidth { kBytes, kSse2, kAvx2 };
+
+#ifdef QUORVEL_TEST_SWITCHES
+// Test builds of the core only (quorvel_core_for_tests), never the module: the
+// widest scan that may be used, when the processor has it; and the index's
+// allocations after the next `successes` failing, as when memory runs out (a
+// negative count lets them all succeed again).
 void LimitScanWidth(ScanWidth widest);
-// For tests: the index's allocations after the next `successes` fail, as when
-// memory runs out; a negative count lets them all succeed again.
 void FailIndexAllocationsAfter(int successes);
+#endif

@@ -24,7 +24,7 @@
 #include "bench/bench_mails.h"
 #include "bench/peers.h"
 #include "check/mail_check.h"
-#include "check/reference_check.h"
+#include "tests/check/reference_check.h"
 
 namespace {
 
@@ -319,7 +319,7 @@ std::string Table(const std::map<std::string, double>& t, const PeerSetup& peers
         << "- **floor**: finding the address headers and reading each value once (`strlen`).\n"
         << "- **CheckMail**: the plug-in's check.\n"
         << "- **literal**: the plain algorithm: every address at every position "
-           "(`check/reference_check.cpp`).\n"
+           "(`tests/check/reference_check.h`).\n"
         << "- **PCRE2 JIT**: one caseless alternation of the escaped addresses per value ("
         << peers.pcrePatterns << " patterns at 10,000 addresses, split at its size limit).\n"
         << "- **Hyperscan**: the addresses as caseless literals, block mode, one scan per "

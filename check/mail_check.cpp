@@ -51,13 +51,6 @@ bool IsAddressHeader(const char* name) {
 
 }  // namespace
 
-bool HeaderMatches(const HeaderField* header, const char* name, int& count) {
-    // A header without name or value is skipped, not counted.
-    if (!header->name || !header->value || !EqualsNoCase(header->name, name)) return false;
-    ++count;
-    return ContainsAllowedAddress(header->value);
-}
-
 int32_t CheckMail(uint32_t /*reserved*/, const MailRecord* mail, double* result) {
     int count = 0;
     ListLock lock;

@@ -23,9 +23,5 @@ constexpr int32_t kNotSpam = 0;
 // and none of them contains an allowed address; 0, result untouched, otherwise.
 int32_t CheckMail(uint32_t reserved, const MailRecord* mail, double* result);
 
-// Whether header is named name and its value contains an allowed address; counts
-// the header in count when the name matches. Call with the list's lock held.
-bool HeaderMatches(const HeaderField* header, const char* name, int& count);
-
 // The first occurrence of part in text, ASCII case ignored, or null.
 const char* ContainsNoCase(const char* text, const char* part);

@@ -4,7 +4,7 @@ include(GoogleTest)
 
 function(quorvel_native_test name)
     add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE quorvel_core GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE quorvel_core_for_tests GTest::gtest_main)
     quorvel_warnings(${name})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
 endfunction()

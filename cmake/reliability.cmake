@@ -6,9 +6,7 @@ option(QUORVEL_TSAN "Build the native tests with ThreadSanitizer" OFF)
 
 if(QUORVEL_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
-        -fno-omit-frame-pointer
-        # clang flags constants that only some builds use; gcc, which the other trees use, does not.
-        -Wno-error=unused-const-variable)
+        -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
 if(QUORVEL_TSAN)

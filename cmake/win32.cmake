@@ -53,7 +53,7 @@ quorvel_wine_test(core_tests_win
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp
     tests/ui/dialog_text_test.cpp)
-target_link_libraries(core_tests_win PRIVATE quorvel_core)
+target_link_libraries(core_tests_win PRIVATE quorvel_core_for_tests)
 
 # The real module, loaded as the host loads it.
 quorvel_wine_test(dll_tests tests/plugin/dll_test.cpp)

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "addresses/index_keys.h"
 #include "check/mail_check.h"
-#include "check/reference_check.h"
+#include "tests/check/reference_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/check/check_model.h"
 #include "tests/check/test_mail.h"
@@ -151,6 +153,27 @@ TEST_F(IndexTest, TenThousandAddressesFitTheMemoryBudget) {
     RebuildAddressIndex();
     EXPECT_LE(AddressIndexBytes(), 300u * 10000 + 65536);
     ExpectAnswersLikeTheList({"x 4711.ann@example.com", "4711.ann@example.co"});
+}
+
+// The anchor is the rarest byte of an address, so a rank out of order makes the
+// check probe common letters all over the headers.
+TEST(LetterRarity, FollowsHowOftenLettersTurnUpInMailText) {
+    const char kMostCommonFirst[] = "etaoinsrhldcumfpgwybvkxjqz";
+    int previous = kRarity.rank['e'];
+    EXPECT_EQ(previous, 8);
+    for (const char* letter = kMostCommonFirst; *letter; ++letter) {
+        const int rank = kRarity.rank[static_cast<unsigned char>(*letter)];
+        EXPECT_TRUE(rank == previous || rank == previous - 1) << *letter << " ranked " << rank;
+        previous = rank;
+    }
+    EXPECT_EQ(previous, 2) << "the rarest letters";
+    // '@' rarest of all; control bytes, non-ASCII and odd punctuation rare; digits
+    // in between; spaces and the punctuation of address lists most common.
+    const std::pair<char, int> kOthers[] = {{'@', 0}, {'\x01', 1}, {'\x80', 1}, {'!', 1},
+                                            {'0', 5}, {'9', 5},    {' ', 9},    {'<', 9}};
+    for (const auto& [byte, expected] : kOthers) {
+        EXPECT_EQ(kRarity.rank[static_cast<unsigned char>(byte)], expected) << int{byte};
+    }
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 #include "addresses/address_index.h"
 #include "check/mail_check.h"
-#include "check/reference_check.h"
+#include "tests/check/reference_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/check/check_model.h"
 #include "tests/check/test_mail.h"

@@ -106,16 +106,13 @@ TEST_F(CheckTest, ReleaseThenEveryMailPasses) {
     EXPECT_EQ(Check({{"To", "x@y.z"}}), kNotSpam);
 }
 
-TEST_F(CheckTest, HeaderMatchesCountsNamedHeadersOnly) {
+TEST_F(CheckTest, AddressHeadersCountInAnyCaseAndOthersNever) {
     Fill({"me@example.com"});
-    HeaderField to = {"TO", "x@y.z", 0, nullptr};
-    HeaderField from = {"From", "me@example.com", 0, nullptr};
-    int count = 0;
-    EXPECT_FALSE(HeaderMatches(&to, "To", count));
-    EXPECT_EQ(count, 1);
-    EXPECT_FALSE(HeaderMatches(&from, "To", count));
-    EXPECT_FALSE(HeaderMatches(&to, "Cc", count));
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(Check({{"TO", "x@y.z"}}), kSpam) << "counted";
+    EXPECT_EQ(Check({{"From", "x@y.z"}, {"Subject", "me@example.com"}}), kNotSpam)
+        << "nothing counted";
+    EXPECT_EQ(Check({{"From", "me@example.com"}, {"cC", "x@y.z"}}), kSpam)
+        << "a listed address in another header does not count";
 }
 
 TEST(ContainsNoCase, FindsTheFirstOccurrence) {
