@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -230,7 +231,8 @@ TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
                 PressKey(ListOf(editor), VK_DELETE);
                 Click(editor, IDCANCEL);
             });
-            script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
+            script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); },
+                        "the delete question");
             EXPECT_EQ(ShowSettings(), 0);
         }
     }
@@ -305,14 +307,18 @@ TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
         PressKey(ListOf(editor), VK_DELETE);  // no row selected: no question
         Click(editor, IDOK);
     });
-    script.Then([&](HWND box) {
-        boxes.push_back(ViewMessageBox(box));
-        PostMessageA(box, WM_COMMAND, IDNO, 0);
-    });
-    script.Then([&](HWND box) {
-        boxes.push_back(ViewMessageBox(box));
-        PostMessageA(box, WM_COMMAND, IDYES, 0);
-    });
+    script.Then(
+        [&](HWND box) {
+            boxes.push_back(ViewMessageBox(box));
+            PostMessageA(box, WM_COMMAND, IDNO, 0);
+        },
+        "the delete question");
+    script.Then(
+        [&](HWND box) {
+            boxes.push_back(ViewMessageBox(box));
+            PostMessageA(box, WM_COMMAND, IDYES, 0);
+        },
+        "the delete question");
     EXPECT_EQ(ShowSettings(), 1);
     ASSERT_EQ(boxes.size(), 2u);
     for (const MessageBoxView& box : boxes) {
@@ -349,10 +355,12 @@ TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
         Click(editor, IDCANCEL);
     });
     for (size_t i = 0; i < std::size(cases); ++i) {
-        script.Then([&](HWND box) {
-            shown.push_back(ItemText(box, kMessageBoxText));
-            PostMessageA(box, WM_COMMAND, IDNO, 0);
-        });
+        script.Then(
+            [&](HWND box) {
+                shown.push_back(ItemText(box, kMessageBoxText));
+                PostMessageA(box, WM_COMMAND, IDNO, 0);
+            },
+            "the delete question");
     }
     EXPECT_EQ(ShowSettings(), 0);
     ASSERT_EQ(shown.size(), std::size(cases));
@@ -444,7 +452,7 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     SendMessageA(page, kSaveList, 0, 0);
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
 
-    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
+    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); }, "the delete question");
     ClickRow(page, 0);
     Click(page, kIdDelete);
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
@@ -475,6 +483,19 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
     EXPECT_EQ(SelectedRow(page), -1);
     EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
     DestroyWindow(page);
+}
+
+TEST_F(Editor, AWindowThatNeverComesFailsWithinSecondsInsteadOfHanging) {
+    Load("bob@example.com\r\n");
+    EXPECT_NONFATAL_FAILURE(
+        {
+            // The first step leaves the dialog open, as a step waiting for a
+            // question the editor never asks would.
+            script.Then([](HWND) {}, "the settings dialog");
+            script.Then([](HWND) {}, "the delete question");
+            ShowSettings();
+        },
+        "waited 5 s for the delete question, which never came");
 }
 
 }  // namespace
