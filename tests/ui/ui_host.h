@@ -150,6 +150,14 @@ class WindowScript {
         if (!current_) return;
         HWND window = current_->pending_[timer];
         current_->pending_.erase(timer);
+        // A dialog can be activated before its modal loop first shows it (Wine
+        // does so after some earlier tests, depending on which window was last
+        // active), and the editor fills its rows only as it shows. Wait for that,
+        // with a timer that leaves the loop idle moments in which to show it.
+        if (IsWindow(window) && !IsWindowVisible(window)) {
+            current_->pending_[SetTimer(nullptr, 0, 10, RunStep)] = window;
+            return;
+        }
         current_->lastProgress_ = GetTickCount();
         if (current_->steps_.empty()) {
             ADD_FAILURE() << "unexpected window \"" << TitleOf(window) << "\"";
