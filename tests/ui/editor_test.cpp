@@ -231,8 +231,7 @@ TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
                 PressKey(ListOf(editor), VK_DELETE);
                 Click(editor, IDCANCEL);
             });
-            script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); },
-                        "the delete question");
+            script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
             EXPECT_EQ(ShowSettings(), 0);
         }
     }
@@ -307,18 +306,14 @@ TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
         PressKey(ListOf(editor), VK_DELETE);  // no row selected: no question
         Click(editor, IDOK);
     });
-    script.Then(
-        [&](HWND box) {
-            boxes.push_back(ViewMessageBox(box));
-            PostMessageA(box, WM_COMMAND, IDNO, 0);
-        },
-        "the delete question");
-    script.Then(
-        [&](HWND box) {
-            boxes.push_back(ViewMessageBox(box));
-            PostMessageA(box, WM_COMMAND, IDYES, 0);
-        },
-        "the delete question");
+    script.Then([&](HWND box) {
+        boxes.push_back(ViewMessageBox(box));
+        PostMessageA(box, WM_COMMAND, IDNO, 0);
+    });
+    script.Then([&](HWND box) {
+        boxes.push_back(ViewMessageBox(box));
+        PostMessageA(box, WM_COMMAND, IDYES, 0);
+    });
     EXPECT_EQ(ShowSettings(), 1);
     ASSERT_EQ(boxes.size(), 2u);
     for (const MessageBoxView& box : boxes) {
@@ -355,12 +350,10 @@ TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
         Click(editor, IDCANCEL);
     });
     for (size_t i = 0; i < std::size(cases); ++i) {
-        script.Then(
-            [&](HWND box) {
-                shown.push_back(ItemText(box, kMessageBoxText));
-                PostMessageA(box, WM_COMMAND, IDNO, 0);
-            },
-            "the delete question");
+        script.Then([&](HWND box) {
+            shown.push_back(ItemText(box, kMessageBoxText));
+            PostMessageA(box, WM_COMMAND, IDNO, 0);
+        });
     }
     EXPECT_EQ(ShowSettings(), 0);
     ASSERT_EQ(shown.size(), std::size(cases));
@@ -452,7 +445,7 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     SendMessageA(page, kSaveList, 0, 0);
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
 
-    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); }, "the delete question");
+    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
     ClickRow(page, 0);
     Click(page, kIdDelete);
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");

@@ -118,7 +118,9 @@ class WindowScript {
 
     // what names the window in a failure, e.g. "the delete question".
     WindowScript& Then(Step step, std::string what = "") {
-        if (what.empty()) what = "window " + std::to_string(shown_.size() + steps_.size() + 1);
+        if (what.empty()) {
+            what = "window " + std::to_string(shown_.size() + steps_.size() + 1) + " of the script";
+        }
         steps_.push_back({std::move(step), std::move(what)});
         return *this;
     }
