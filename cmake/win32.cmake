@@ -1,10 +1,11 @@
 # Windows build: the module, and test programs that ctest runs under Wine.
 
 # The module and its test builds from one recipe:
-#   quorvel_module(target CORE core-library DEF export-list [FOLDER output-folder])
+#   quorvel_module(target CORE core-library DEF export-list [FOLDER output-folder]
+#                  [DEFINITIONS def...])
 # quorvel.dll itself is quorvel_module(quorvel CORE quorvel_core DEF plugin/plugin.def).
 function(quorvel_module target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "CORE;DEF;FOLDER" "")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "CORE;DEF;FOLDER" "DEFINITIONS")
     add_library(${target} SHARED
         ${PROJECT_SOURCE_DIR}/plugin/dll_main.cpp
         ${PROJECT_SOURCE_DIR}/${ARG_DEF}
@@ -17,6 +18,9 @@ function(quorvel_module target)
         set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ARG_FOLDER})
     endif()
     target_include_directories(${target} PRIVATE ${PROJECT_BINARY_DIR}/generated)
+    if(ARG_DEFINITIONS)
+        target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+    endif()
     # comctl32 for the image lists; the host registers the list view's class.
     target_link_libraries(${target} PRIVATE ${ARG_CORE} comctl32)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
