@@ -7,16 +7,55 @@ SANITIZE  := $(BUILD)/sanitize
 WIN32DIR  := $(BUILD)/win32
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps dist demo screenshots package test test-native test-sanitize test-tsan test-fuzz test-win32 \
-	fuzz bench format clean
+# Every tree is configured by one rule below, after tools/install-deps.sh has
+# run. Each build already uses $(JOBS) cores, so the targets themselves run one
+# after another even under `make -j`: trees and builds of one tree never race.
+.NOTPARALLEL:
+
+# Under the test targets each gtest program runs its tests in a new order every
+# time; the seed is in its output, to repeat an order with GTEST_RANDOM_SEED=n.
+test test-native test-sanitize test-tsan test-win32: export GTEST_SHUFFLE := 1
+
+WIN32_CONFIG    := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+NATIVE_CONFIG   := -DCMAKE_BUILD_TYPE=Debug
+SANITIZE_CONFIG := -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+TSAN_CONFIG     := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
+FUZZ_CONFIG     := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
+                   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+BENCH_CONFIG    := -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BENCH=ON
+
+.PHONY: all deps deps-bench deps-screenshots dist demo screenshots package test test-native \
+	test-sanitize test-tsan test-fuzz test-win32 fuzz bench format clean \
+	configure-win32 configure-native configure-sanitize configure-tsan configure-fuzz configure-bench
 
 all: dist
 
 deps:
 	@./tools/install-deps.sh
+deps-bench:
+	@./tools/install-deps.sh bench
+deps-screenshots:
+	@./tools/install-deps.sh screenshots
 
-dist: deps
-	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+# One configure rule per tree; every build goes through one of them.
+TSANDIR  := $(BUILD)/tsan
+FUZZDIR  := $(BUILD)/fuzz
+BENCHDIR := $(BUILD)/bench
+
+configure-win32: deps
+	cmake -S . -B $(WIN32DIR) $(WIN32_CONFIG)
+configure-native: deps
+	cmake -S . -B $(NATIVE) $(NATIVE_CONFIG)
+configure-sanitize: deps
+	cmake -S . -B $(SANITIZE) $(SANITIZE_CONFIG)
+configure-tsan: deps
+	cmake -S . -B $(TSANDIR) $(TSAN_CONFIG)
+configure-fuzz: deps
+	cmake -S . -B $(FUZZDIR) $(FUZZ_CONFIG)
+configure-bench: deps-bench
+	cmake -S . -B $(BENCHDIR) $(BENCH_CONFIG)
+
+dist: configure-win32
 	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel
 
 # The plug-in with the example list, run by quorvel-host over examples/ under Wine.
@@ -35,9 +74,7 @@ demo: dist
 SHOTS       := $(WIN32DIR)/screenshots
 SHOTSPREFIX := $(abspath $(WIN32DIR))/screenshots-wineprefix
 
-screenshots: deps
-	@./tools/install-deps.sh screenshots
-	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+screenshots: deps-screenshots configure-win32
 	cmake --build $(WIN32DIR) -j $(JOBS) --target screenshots_stage
 	@[ -d $(SHOTSPREFIX) ] || { ./cmake/wine-prefix.sh $(SHOTSPREFIX) && \
 		cp /usr/share/wine/fonts/*.ttf $(SHOTSPREFIX)/drive_c/windows/Fonts/; }
@@ -54,64 +91,51 @@ package: dist
 	cd $(WIN32DIR) && cpack -G ZIP
 	cp $(WIN32DIR)/package/quorvel-*-win32.zip dist/
 
-test: deps test-native test-sanitize test-tsan test-fuzz test-win32
+test: test-native test-sanitize test-tsan test-fuzz test-win32
 
-test-native:
-	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug
+test-native: configure-native
 	cmake --build $(NATIVE) -j $(JOBS)
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 
-test-sanitize:
-	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON
+test-sanitize: configure-sanitize
 	cmake --build $(SANITIZE) -j $(JOBS)
 	cd $(SANITIZE) && ctest --output-on-failure -j $(JOBS)
 
 # The checks racing edits of the list, under ThreadSanitizer.
-TSANDIR := $(BUILD)/tsan
-
-test-tsan:
-	cmake -S . -B $(TSANDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TSAN=ON
+test-tsan: configure-tsan
 	cmake --build $(TSANDIR) -j $(JOBS) --target reliability_tests
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/reliability/tsan.supp" \
 		$(TSANDIR)/reliability_tests --gtest_filter='StressTest.*'
 
 # libFuzzer targets (clang, AddressSanitizer and UndefinedBehaviorSanitizer):
 # `make fuzz` runs each for FUZZ_SECONDS, `make test` for 10 s. See docs/reliability.md.
-FUZZDIR      := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS      := list_file mail_check mail_parser host_text
 
 define run-fuzzers
-	cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
-		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzzers
 	@for f in $(FUZZERS); do \
 		./fuzz/run.sh $(FUZZDIR)/fuzz/fuzz_$$f $(1) $(FUZZDIR)/work/$$f fuzz/corpus/$$f || exit 1; \
 	done
 endef
 
-test-fuzz:
+test-fuzz: configure-fuzz
 	$(call run-fuzzers,10)
 
-fuzz: deps
+fuzz: configure-fuzz
 	$(call run-fuzzers,$(FUZZ_SECONDS))
 
-test-win32:
-	cmake -S . -B $(WIN32DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+test-win32: configure-win32
 	cmake --build $(WIN32DIR) -j $(JOBS)
 	cd $(WIN32DIR) && xvfb-run -a ctest --output-on-failure
 
 # The mail check against the floor, the plain algorithm, PCRE2 and Hyperscan;
 # writes docs/benchmarks.md.
-BENCHDIR := $(BUILD)/bench
-
-bench:
-	@./tools/install-deps.sh bench
-	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BENCH=ON
+bench: configure-bench
 	cmake --build $(BENCHDIR) -j $(JOBS) --target quorvel_bench
 	$(BENCHDIR)/bench/quorvel_bench --table=docs/benchmarks.md
 
-format:
+format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:

@@ -31,7 +31,8 @@ endif()
 add_executable(quorvel-host
     tools/host/main_win.cpp
     tools/host/plugin_binding_win.cpp
-    tools/host/settings_win.cpp)
+    tools/host/settings_win.cpp
+    tools/host/tick_count_win.cpp)
 target_link_libraries(quorvel-host PRIVATE quorvel_host_core comctl32 shell32)
 # Symbols would more than double the size of what users download.
 target_link_options(quorvel-host PRIVATE -s)

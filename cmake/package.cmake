@@ -2,7 +2,9 @@
 # so its files sit at the top, not in a folder of their own.
 install(PROGRAMS $<TARGET_FILE:quorvel> $<TARGET_FILE:quorvel-host> DESTINATION .)
 install(FILES plugin/quorvel.ico docs/quorvel_plugin.htm DESTINATION .)
-install(FILES docs/install.txt DESTINATION . RENAME INSTALL.txt)
+# The install text names the version, from project(VERSION).
+configure_file(docs/install.txt ${CMAKE_BINARY_DIR}/INSTALL.txt @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/INSTALL.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME quorvel)

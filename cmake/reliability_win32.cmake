@@ -8,27 +8,11 @@ quorvel_wine_test(reliability_tests_win
 target_link_libraries(reliability_tests_win PRIVATE quorvel_core)
 
 # The core again with a switch that makes writes fail part-way
-# (FailWritesAfter), for tests only: the module is never built with it.
-get_target_property(QUORVEL_CORE_SOURCES quorvel_core SOURCES)
-add_library(quorvel_core_faults STATIC ${QUORVEL_CORE_SOURCES})
-target_include_directories(quorvel_core_faults PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(quorvel_core_faults PUBLIC QUORVEL_WRITE_FAULTS)
-target_compile_options(quorvel_core_faults PRIVATE -fno-exceptions -fno-rtti)
-quorvel_warnings(quorvel_core_faults)
-
-# The module again on that core, with the switch exported, in a folder of its
-# own: same sources, resources and libraries as quorvel.dll.
-get_target_property(QUORVEL_MODULE_SOURCES quorvel SOURCES)
-list(TRANSFORM QUORVEL_MODULE_SOURCES REPLACE "^plugin/plugin\\.def$" "tests/reliability/quorvel_faults.def")
-get_target_property(QUORVEL_MODULE_LIBRARIES quorvel LINK_LIBRARIES)
-list(TRANSFORM QUORVEL_MODULE_LIBRARIES REPLACE "^quorvel_core$" "quorvel_core_faults")
-add_library(quorvel_faults SHARED ${QUORVEL_MODULE_SOURCES})
-set_target_properties(quorvel_faults PROPERTIES PREFIX "" OUTPUT_NAME quorvel
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/faults)
-target_link_libraries(quorvel_faults PRIVATE ${QUORVEL_MODULE_LIBRARIES})
-target_compile_options(quorvel_faults PRIVATE -fno-exceptions -fno-rtti)
-target_link_options(quorvel_faults PRIVATE -Wl,--subsystem,windows:5.01)
-quorvel_warnings(quorvel_faults)
+# (FailWritesAfter), for tests only: the module is never built with it. The
+# module again on that core, with the switch exported, in a folder of its own.
+quorvel_core_library(quorvel_core_faults DEFINITIONS QUORVEL_WRITE_FAULTS)
+quorvel_module(quorvel_faults CORE quorvel_core_faults DEF tests/reliability/quorvel_faults.def
+    FOLDER ${CMAKE_BINARY_DIR}/faults)
 
 # Failing saves on the file layer and through the module. Runs where file
 # permissions bind, so that a folder can refuse new files even when the tests

@@ -4,18 +4,23 @@ set -eu
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
+# Unversioned names only, so that the next Debian release picks its own: the
+# ThreadSanitizer runtime comes with g++, libFuzzer with libclang-rt-dev.
 packages="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
 # Fuzzing (clang's libFuzzer) and the thread-sanitizer build.
-packages="$packages clang libclang-rt-14-dev libtsan2"
+packages="$packages clang libclang-rt-dev"
+# `make format`.
+packages="$packages clang-format"
 # `install-deps.sh bench`: also what the check's benchmark links against.
 if [ "${1:-}" = bench ]; then
     packages="$packages pkg-config libbenchmark-dev libpcre2-dev"
     # Hyperscan, unless Vectorscan, its fork, is installed in its place.
     have libvectorscan-dev || packages="$packages libhyperscan-dev"
 fi
-# `install-deps.sh screenshots`: Python turns the pictures into PNG files.
+# `install-deps.sh screenshots`: Python turns the pictures into PNG files; the
+# Wine prefix gets Wine's own fonts, for the symbols on the frames' buttons.
 if [ "${1:-}" = screenshots ]; then
-    packages="$packages python3"
+    packages="$packages python3 fonts-wine"
 fi
 missing=""
 for p in $packages; do have "$p" || missing="$missing $p"; done

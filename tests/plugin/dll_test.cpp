@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "plugin/version.h"
 #include "tests/plugin/loaded_plugin.h"
 
 namespace {
@@ -58,40 +62,97 @@ TEST(Module, ExportsExactlyTheTwoFunctionsByOrdinal) {
     }
 }
 
-TEST(Module, ImportsOnlyWindowsSystemDllsThatXpHas) {
-    const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",
-                                          "comctl32.dll", "msvcrt.dll", "advapi32.dll",
-                                          "shell32.dll",  "ntdll.dll"};
-    LoadedPlugin plugin;
-    const auto& dir = Directory(plugin.module, IMAGE_DIRECTORY_ENTRY_IMPORT);
-    ASSERT_NE(dir.VirtualAddress, 0u);
-    // Functions newer than XP that a statically linked runtime has been seen to pull in.
-    const std::set<std::string> newerThanXp = {"GetTickCount64",
-                                               "InitializeSRWLock",
-                                               "AcquireSRWLockExclusive",
-                                               "InitializeConditionVariable",
-                                               "InitOnceExecuteOnce",
-                                               "CreateEventExW",
-                                               "FlsAlloc"};
-    std::vector<std::string> imported;
-    for (auto* d = At<IMAGE_IMPORT_DESCRIPTOR>(plugin.module, dir.VirtualAddress); d->Name; ++d) {
-        for (auto* thunk = At<IMAGE_THUNK_DATA32>(plugin.module, d->OriginalFirstThunk);
-             thunk->u1.AddressOfData; ++thunk) {
-            if (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)) continue;
-            const char* function =
-                At<IMAGE_IMPORT_BY_NAME>(plugin.module, thunk->u1.AddressOfData)->Name;
-            EXPECT_FALSE(newerThanXp.count(function)) << "imports " << function;
-            // The host registers the list view's class; the plug-in must not.
-            EXPECT_NE(std::string(function).rfind("InitCommonControls", 0), 0u)
-                << "imports " << function;
+// Imports as "dll!Function" (dll in lower case; "#n" for an import by
+// ordinal), read from the file itself, so that an .exe is read as it ships.
+std::vector<std::string> ImportsOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> imports;
+    if (image.size() < sizeof(IMAGE_DOS_HEADER)) return imports;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    const auto* sections = IMAGE_FIRST_SECTION(nt);
+    auto at = [&](DWORD rva) -> const char* {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER& section = sections[i];
+            if (rva >= section.VirtualAddress &&
+                rva < section.VirtualAddress + section.SizeOfRawData) {
+                return image.data() + section.PointerToRawData + (rva - section.VirtualAddress);
+            }
         }
-        std::string name = At<char>(plugin.module, d->Name);
-        std::transform(name.begin(), name.end(), name.begin(),
+        ADD_FAILURE() << "RVA " << rva << " outside every section of " << file;
+        return nullptr;
+    };
+    const DWORD directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(directory)); d && d->Name;
+         ++d) {
+        std::string dll = at(d->Name);
+        std::transform(dll.begin(), dll.end(), dll.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        imported.push_back(name);
-        EXPECT_TRUE(system.count(name)) << "imports " << name;
+        const DWORD thunks = d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk;
+        for (auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA32*>(at(thunks));
+             thunk && thunk->u1.AddressOfData; ++thunk) {
+            imports.push_back(dll + "!" +
+                              (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)
+                                   ? "#" + std::to_string(IMAGE_ORDINAL32(thunk->u1.Ordinal))
+                                   : std::string(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                                                     at(thunk->u1.AddressOfData))
+                                                     ->Name)));
+        }
     }
-    EXPECT_TRUE(std::count(imported.begin(), imported.end(), "kernel32.dll"));
+    return imports;
+}
+
+// tests/plugin/xp_imports.txt as "dll!Function".
+std::set<std::string> FunctionsXpHas() {
+    std::ifstream in(std::filesystem::path(QUORVEL_SOURCE) / "tests" / "plugin" / "xp_imports.txt");
+    std::set<std::string> functions;
+    std::string line, dll;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            dll = line.substr(1, line.find(']') - 1);
+        } else {
+            functions.insert(dll + "!" + line);
+        }
+    }
+    return functions;
+}
+
+// Every binary the release ships starts on XP: each function it imports is one
+// that XP's system DLLs have, and nothing is imported by ordinal.
+TEST(Module, ShippedBinariesImportOnlyWhatXpHas) {
+    const std::set<std::string> xp = FunctionsXpHas();
+    ASSERT_GT(xp.size(), 100u) << "tests/plugin/xp_imports.txt not read";
+    for (const char* binary : {"quorvel.dll", "quorvel-host.exe"}) {
+        SCOPED_TRACE(binary);
+        const std::vector<std::string> imports = ImportsOf(BuildFolder() / binary);
+        EXPECT_TRUE(std::count(imports.begin(), imports.end(), "kernel32.dll!GetModuleFileNameA"));
+        for (const std::string& function : imports) {
+            EXPECT_TRUE(xp.count(function)) << "imports " << function;
+        }
+    }
+    // The host registers the list view's class; the plug-in must not.
+    for (const std::string& function : ImportsOf(BuildFolder() / "quorvel.dll")) {
+        EXPECT_EQ(function.find("!InitCommonControls"), std::string::npos)
+            << "imports " << function;
+    }
+}
+
+// The shipped module carries no debug information, only the link to the
+// quorvel.dll.debug file kept beside it.
+TEST(Module, ShipsStrippedWithALinkToItsDebugFile) {
+    LoadedPlugin plugin;
+    const auto* base = reinterpret_cast<const unsigned char*>(plugin.module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.NumberOfSymbols, 0u) << "symbols left in";
+    std::ifstream in(BuildFolder() / "quorvel.dll", std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(image.find(".debug_"), std::string::npos) << "a debug section left in";
+    EXPECT_NE(image.find("quorvel.dll.debug"), std::string::npos) << "no link to the debug file";
+    EXPECT_TRUE(std::filesystem::exists(BuildFolder() / "quorvel.dll.debug"));
 }
 
 TEST(Module, CarriesItsVersionRecord) {
@@ -105,17 +166,18 @@ TEST(Module, CarriesItsVersionRecord) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000005u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000005u);
+    // The version written once, in project(VERSION).
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QUORVEL_VERSION_MINOR, QUORVEL_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(QUORVEL_VERSION_TWEAK, QUORVEL_VERSION_PATCH));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
     const char* const fields[][2] = {{"FileDescription", "quorvel"},
                                      {"InternalName", "quorvel"},
                                      {"OriginalFilename", "quorvel.dll"},
-                                     {"FileVersion", "1, 0, 0, 5"},
-                                     {"ProductVersion", "1, 0, 0, 5"}};
+                                     {"FileVersion", QUORVEL_VERSION_TEXT},
+                                     {"ProductVersion", QUORVEL_VERSION_TEXT}};
     for (const auto& field : fields) {
         const std::string key = std::string("\\StringFileInfo\\040904b0\\") + field[0];
         char* value = nullptr;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -534,6 +535,19 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
     EXPECT_EQ(SelectedRow(page), -1);
     EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
     DestroyWindow(page);
+}
+
+TEST_F(Editor, AWindowThatNeverComesFailsWithinSecondsInsteadOfHanging) {
+    Load("bob@example.com\r\n");
+    EXPECT_NONFATAL_FAILURE(
+        {
+            // The first step leaves the dialog open, as a step waiting for a
+            // question the editor never asks would.
+            script.Then([](HWND) {}, "the settings dialog");
+            script.Then([](HWND) {}, "the delete question");
+            ShowSettings();
+        },
+        "waited 5 s for the delete question, which never came");
 }
 
 }  // namespace

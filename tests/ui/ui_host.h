@@ -93,15 +93,22 @@ class RecordingHost {
 // dialog or a message box), in the order they come. A step runs from a timer
 // that the window's own modal loop dispatches, so the window is fully up, and
 // the step must end it. A window with no step left is cancelled, and fails.
+// When nothing happens for kPatienceMs while a window is open or expected,
+// the test fails naming what it waited for, and the open windows are ended so
+// that the modal calls return instead of hanging the program.
 class WindowScript {
   public:
     using Step = std::function<void(HWND)>;
+    static constexpr DWORD kPatienceMs = 5000;
 
     WindowScript() {
         current_ = this;
         hook_ = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+        lastProgress_ = GetTickCount();
+        watchdog_ = SetTimer(nullptr, 0, 500, Watchdog);
     }
     ~WindowScript() {
+        KillTimer(nullptr, watchdog_);
         UnhookWindowsHookEx(hook_);
         current_ = nullptr;
         EXPECT_TRUE(steps_.empty()) << steps_.size() << " window(s) expected but never shown";
@@ -109,12 +116,21 @@ class WindowScript {
     WindowScript(const WindowScript&) = delete;
     WindowScript& operator=(const WindowScript&) = delete;
 
-    WindowScript& Then(Step step) {
-        steps_.push_back(std::move(step));
+    // what names the window in a failure, e.g. "the delete question".
+    WindowScript& Then(Step step, std::string what = "") {
+        if (what.empty()) {
+            what = "window " + std::to_string(shown_.size() + steps_.size() + 1) + " of the script";
+        }
+        steps_.push_back({std::move(step), std::move(what)});
         return *this;
     }
 
   private:
+    struct Expected {
+        Step step;
+        std::string what;
+    };
+
     static LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
         if (code == HCBT_ACTIVATE && current_) {
             HWND window = reinterpret_cast<HWND>(wParam);
@@ -122,6 +138,8 @@ class WindowScript {
             char windowClass[16] = "";
             GetClassNameA(window, windowClass, sizeof windowClass);
             if (lstrcmpA(windowClass, "#32770") == 0 && current_->seen_.insert(window).second) {
+                current_->shown_.push_back(window);
+                current_->lastProgress_ = GetTickCount();
                 const UINT_PTR timer = SetTimer(nullptr, 0, 0, RunStep);
                 current_->pending_[timer] = window;
             }
@@ -134,22 +152,61 @@ class WindowScript {
         if (!current_) return;
         HWND window = current_->pending_[timer];
         current_->pending_.erase(timer);
+        // A dialog can be activated before its modal loop first shows it (Wine
+        // does so after some earlier tests, depending on which window was last
+        // active), and the editor fills its rows only as it shows. Wait for that,
+        // with a timer that leaves the loop idle moments in which to show it.
+        if (IsWindow(window) && !IsWindowVisible(window)) {
+            current_->pending_[SetTimer(nullptr, 0, 10, RunStep)] = window;
+            return;
+        }
+        current_->lastProgress_ = GetTickCount();
         if (current_->steps_.empty()) {
-            char title[128] = "";
-            GetWindowTextA(window, title, sizeof title);
-            ADD_FAILURE() << "unexpected window \"" << title << "\"";
+            ADD_FAILURE() << "unexpected window \"" << TitleOf(window) << "\"";
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
             return;
         }
-        Step step = std::move(current_->steps_.front());
+        Expected next = std::move(current_->steps_.front());
         current_->steps_.pop_front();
-        step(window);
+        next.step(window);
+    }
+
+    static void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) {
+        WindowScript* self = current_;
+        if (!self || GetTickCount() - self->lastProgress_ < kPatienceMs) return;
+        std::vector<HWND> open;
+        for (HWND window : self->shown_) {
+            if (IsWindow(window)) open.push_back(window);
+        }
+        if (open.empty()) return;  // the test is between windows, not in one's loop
+        self->lastProgress_ = GetTickCount();
+        if (!self->steps_.empty()) {
+            ADD_FAILURE() << "waited " << kPatienceMs / 1000 << " s for "
+                          << self->steps_.front().what << ", which never came";
+        } else {
+            ADD_FAILURE() << "waited " << kPatienceMs / 1000 << " s for \"" << TitleOf(open.back())
+                          << "\" to close";
+        }
+        self->steps_.clear();
+        // Innermost first, so that each modal call returns to the one below it.
+        for (auto window = open.rbegin(); window != open.rend(); ++window) {
+            EndDialog(*window, IDCANCEL);
+        }
+    }
+
+    static std::string TitleOf(HWND window) {
+        char title[128] = "";
+        GetWindowTextA(window, title, sizeof title);
+        return title;
     }
 
     static inline WindowScript* current_ = nullptr;
     HHOOK hook_ = nullptr;
-    std::deque<Step> steps_;
+    UINT_PTR watchdog_ = 0;
+    DWORD lastProgress_ = 0;
+    std::deque<Expected> steps_;
     std::set<HWND> seen_;
+    std::vector<HWND> shown_;
     std::map<UINT_PTR, HWND> pending_;
 };
 
