@@ -10,10 +10,14 @@ add_library(quorvel_host_core STATIC
     tools/host/check_command.cpp
     tools/host/command_line.cpp
     tools/host/judge.cpp
+    tools/host/learn_command.cpp
+    tools/host/list_health.cpp
     tools/host/mail_inputs.cpp
     tools/host/mail_parser.cpp
     ${QUORVEL_HOST_PLATFORM_SOURCES})
 target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
+# learn and lint judge by the plug-in's own matching and write through its own save.
+target_link_libraries(quorvel_host_core PUBLIC quorvel_core)
 quorvel_warnings(quorvel_host_core)
 
 set(QUORVEL_HOST_TESTS

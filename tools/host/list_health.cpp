@@ -1,0 +1,198 @@
+#include "tools/host/list_health.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "addresses/ascii_case.h"
+#include "addresses/file_io.h"
+#include "addresses/list_file.h"
+#include "tools/host/mail_inputs.h"
+
+namespace {
+
+struct RawLine {
+    size_t number;  // counted from 1
+    size_t length;  // after CR LF became LF, without the line end
+    std::string text;
+};
+
+// Lines as the reader counts them: CR LF is one line end, Ctrl-Z ends the data.
+std::vector<RawLine> LongLines(const char* data, size_t size) {
+    std::vector<RawLine> lines;
+    size_t number = 1;
+    for (size_t pos = 0; pos < size;) {
+        const char* end = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
+        size_t length = end ? static_cast<size_t>(end - data) - pos : size - pos;
+        const void* stop = std::memchr(data + pos, '\x1a', length);
+        if (stop) length = static_cast<size_t>(static_cast<const char*>(stop) - data) - pos;
+        size_t text = length;
+        if (text > 0 && data[pos + text - 1] == '\r' && (end && !stop)) --text;
+        if (text > kMaxPiece) lines.push_back({number, text, std::string(data + pos, text)});
+        if (stop || !end) break;
+        pos += length + 1;
+        ++number;
+    }
+    return lines;
+}
+
+std::string Folded(const std::string& text) {
+    std::string folded = text;
+    for (char& c : folded) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return folded;
+}
+
+// Words that stand in nearly every Received line, and top-level domains that
+// stand in nearly every address.
+bool IsCommonWord(const std::string& folded) {
+    static const char* const kWords[] = {"com",  "net",   "org",    "edu",  "gov",
+                                         "info", "biz",   "from",   "with", "for",
+                                         "smtp", "esmtp", "esmtps", "mail", "localhost"};
+    return std::any_of(std::begin(kWords), std::end(kWords),
+                       [&](const char* word) { return folded == word; });
+}
+
+// Why the entry lets nearly every mail through, or empty.
+std::string TooBroad(const std::string& entry) {
+    if (entry.find_first_not_of(" \t.") == std::string::npos) {
+        return "is only blanks or dots: nearly every mail has them in its headers, so this entry "
+               "lets nearly all mail through, spam included";
+    }
+    if (entry.size() < 3) {
+        return "is shorter than three characters: it stands somewhere in nearly every mail's "
+               "headers, so this entry lets nearly all mail through, spam included";
+    }
+    const std::string folded = Folded(entry);
+    const size_t word = folded.find_first_not_of('.');
+    const std::string bare = folded.substr(word);
+    const bool letters = bare.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+    if (letters && (word > 0 || IsCommonWord(bare))) {
+        return "is a bare ending or word, not an address: it stands in nearly every mail's "
+               "addresses or delivery lines, so this entry lets nearly all mail through, spam "
+               "included";
+    }
+    return {};
+}
+
+void TakeEntry(void* context, const char* text) {
+    static_cast<std::vector<std::string>*>(context)->push_back(text);
+}
+
+void AppendChunk(void* context, const char* data, size_t size) {
+    static_cast<std::string*>(context)->append(data, size);
+}
+
+}  // namespace
+
+std::string ShowEntry(const std::string& entry) {
+    std::string shown = "\"";
+    for (const char c : entry) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (static_cast<unsigned char>(c) < 0x20)
+            shown += '?';
+        else
+            shown += c;
+    }
+    return shown + "\"";
+}
+
+std::vector<ListWarning> ExamineList(const char* data, size_t size) {
+    std::vector<std::string> entries;
+    ListFileParser parser(TakeEntry, &entries);
+    parser.Feed(data, size);
+    parser.Finish();
+
+    std::vector<ListWarning> warnings;
+    for (const RawLine& line : LongLines(data, size)) {
+        const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
+        warnings.push_back(
+            {line.text.substr(0, 40) + "...",
+             "line " + std::to_string(line.number) + " is " + std::to_string(line.length) +
+                 " characters long, but the plug-in reads at most " + std::to_string(kMaxPiece) +
+                 " per line: it cuts this one into " + std::to_string(pieces) +
+                 " entries, none of them what you wrote, and saving the list keeps them cut"});
+    }
+
+    std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
+    std::unordered_set<std::string_view> texts;
+    size_t shortest = std::string::npos, longest = 0;
+    std::vector<std::string> folded;
+    folded.reserve(entries.size());
+    for (const std::string& entry : entries) folded.push_back(Folded(entry));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        const std::string broad = TooBroad(entry);
+        if (!broad.empty()) warnings.push_back({entry, broad});
+        if (!entry.empty() && entry.back() == '\r') {
+            warnings.push_back({entry,
+                                "ends in an invisible carriage-return character, which no "
+                                "header holds: this entry lets no mail through"});
+        }
+        const auto first = seen.emplace(folded[i], i);
+        if (!first.second) {
+            warnings.push_back({entry, "is in the list twice (also as " +
+                                           ShowEntry(entries[first.first->second]) +
+                                           "): the second one changes nothing"});
+        }
+        texts.insert(folded[i]);
+        shortest = std::min(shortest, folded[i].size());
+        longest = std::max(longest, folded[i].size());
+    }
+    // An entry that holds another as a part: every mail it would let through,
+    // the shorter one lets through already.
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string_view text = folded[i];
+        if (!TooBroad(entries[i]).empty() || text.size() <= shortest) continue;
+        std::string_view found;
+        for (size_t start = 0; start < text.size() && found.empty(); ++start) {
+            const size_t most = std::min(longest, text.size() - start);
+            for (size_t length = shortest; length <= most; ++length) {
+                if (length == text.size()) break;
+                const std::string_view part = text.substr(start, length);
+                if (texts.count(part) && TooBroad(std::string(part)).empty()) {
+                    found = part;
+                    break;
+                }
+            }
+        }
+        if (found.empty()) continue;
+        const size_t other = seen.at(std::string(found));
+        warnings.push_back({entries[i], "contains the entry " + ShowEntry(entries[other]) +
+                                            ", which lets through every mail this one would: "
+                                            "this longer entry never decides anything"});
+    }
+    return warnings;
+}
+
+int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out) {
+    std::string bytes;
+    std::vector<ListWarning> warnings;
+    std::string whole;  // a warning about the list as a whole
+    if (KindOfPath(path) == PathKind::kMissing) {
+        whole = "There is no list file " + path + ", so the plug-in passes every mail.";
+    } else if (!ReadFileChunks(path.c_str(), AppendChunk, &bytes)) {
+        whole = "The list file " + path +
+                " can't be read, so the plug-in starts with no list and passes every mail.";
+    } else {
+        warnings = ExamineList(bytes.data(), bytes.size());
+        std::vector<std::string> entries;
+        ListFileParser parser(TakeEntry, &entries);
+        parser.Feed(bytes.data(), bytes.size());
+        parser.Finish();
+        if (entries.empty()) whole = "The list is empty, so the plug-in passes every mail.";
+    }
+    if (!sayWhenEmpty) whole.clear();
+    if (warnings.empty() && whole.empty()) return 0;
+    std::fprintf(out, "Warnings about your list %s:\n", path.c_str());
+    if (!whole.empty()) std::fprintf(out, "  %s\n", whole.c_str());
+    for (const ListWarning& warning : warnings) {
+        std::fprintf(out, "  %s %s.\n", ShowEntry(warning.entry).c_str(), warning.message.c_str());
+    }
+    std::fprintf(out, "\n");
+    return static_cast<int>(warnings.size()) + (whole.empty() ? 0 : 1);
+}
