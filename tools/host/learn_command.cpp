@@ -390,7 +390,7 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
                      static_cast<int>(width), "entry", "lets through", "only through",
                      withSpam ? "  spam" : "");
         for (const ProposedEntry& entry : proposal.entries) {
-            std::fprintf(out, "  %-*s  %11llu  %12llu", static_cast<int>(width), entry.text.c_str(),
+            std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), entry.text.c_str(),
                          U(entry.mails), U(entry.only));
             if (withSpam) {
                 std::fprintf(out, "  %4llu%s", U(entry.spam),
