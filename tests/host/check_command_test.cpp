@@ -194,7 +194,7 @@ TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
               "  entry                lets through  only through  spam\n"
               "  ann.lee@example.com             3             3     1  lets spam through\n"
               "  annie@example.org               2             2     1  lets spam through\n"
-              "1 mail without a To, Cc, Envelope-To or Received header: the plug-in passes them "
+              "1 mail without a To, Cc, Envelope-To or Received header: the plug-in passes it "
               "whatever the list.\n"
               "1 mail that no address entry can let through:\n"
               "  @/good/5.eml\n"

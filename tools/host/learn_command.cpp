@@ -400,10 +400,11 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         }
     }
     if (proposal.withoutHeaders > 0) {
+        const bool one = proposal.withoutHeaders == 1;
         std::fprintf(out,
                      "%llu mail%s without a To, Cc, Envelope-To or Received header: the plug-in "
-                     "passes them whatever the list.\n",
-                     U(proposal.withoutHeaders), Plural(proposal.withoutHeaders));
+                     "passes %s whatever the list.\n",
+                     U(proposal.withoutHeaders), one ? "" : "s", one ? "it" : "them");
     }
     if (proposal.unpassable > 0) {
         std::fprintf(out, "%llu mail%s that no address entry can let through:\n",
