@@ -67,6 +67,17 @@ set_tests_properties(host_examples PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
 
+# check and learn over an mbox above 2 GiB, made on the fly: every mail read,
+# memory bounded, the rate printed.
+add_test(NAME host_big_mbox
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/big_mbox_test.sh
+            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel>
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(host_big_mbox PROPERTIES
+    FIXTURES_REQUIRED wine
+    TIMEOUT 600
+    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
 # The help page the page record names goes beside the module.
 add_custom_command(TARGET quorvel POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/quorvel_plugin.htm ${QUORVEL_DIST}/)
