@@ -254,6 +254,8 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
               "\"Ann@Example.com\" is in the\n"
               "\"bob@example.org\\r\" ends in an\n"
               "\"ann@example.com.au\" contains the\n");
+    EXPECT_EQ(Wrapped("\"a\" bb cc " + std::string(12, 'd') + " e", 2, 4, 12),
+              "  \"a\" bb cc\n    dddddddddddd\n    e\n");
     const std::string healthy = "ann@example.com\nannie@example.org\nlee-family.example.net\n";
     EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
 }

@@ -86,6 +86,27 @@ void AppendChunk(void* context, const char* data, size_t size) {
 
 }  // namespace
 
+std::string Wrapped(const std::string& text, size_t indent, size_t hanging, size_t width) {
+    std::string lines;
+    std::string line(indent, ' ');
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        const bool empty = line.find_first_not_of(' ') == std::string::npos;
+        if (!empty && line.size() + 1 + word.size() > width) {
+            lines += line + "\n";
+            line.assign(hanging, ' ');
+        } else if (!empty) {
+            line += ' ';
+        }
+        line += word;
+        start = end + 1;
+    }
+    return lines + line + "\n";
+}
+
 std::string ShowEntry(const std::string& entry) {
     std::string shown = "\"";
     for (const char c : entry) {
@@ -191,7 +212,8 @@ int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out
     std::fprintf(out, "Warnings about your list %s:\n", path.c_str());
     if (!whole.empty()) std::fprintf(out, "  %s\n", whole.c_str());
     for (const ListWarning& warning : warnings) {
-        std::fprintf(out, "  %s %s.\n", ShowEntry(warning.entry).c_str(), warning.message.c_str());
+        const std::string text = ShowEntry(warning.entry) + " " + warning.message + ".";
+        std::fprintf(out, "%s", Wrapped(text, 2, 4, 79).c_str());
     }
     std::fprintf(out, "\n");
     return static_cast<int>(warnings.size()) + (whole.empty() ? 0 : 1);

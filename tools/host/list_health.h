@@ -19,6 +19,10 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size);
 // An entry as the user can read it: control bytes spelt out, in quotes.
 std::string ShowEntry(const std::string& entry);
 
+// text broken at blanks into lines of at most width (a longer word stands
+// alone), the first indented by indent, the rest by hanging.
+std::string Wrapped(const std::string& text, size_t indent, size_t hanging, size_t width);
+
 // Reads the list file at path and prints its warnings, each naming the entry,
 // under a heading; prints nothing when the list is healthy. A missing, unreadable
 // or empty list is a warning too when sayWhenEmpty is set. Returns how many it
