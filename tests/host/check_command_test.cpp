@@ -260,6 +260,24 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
     EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
 }
 
+TEST_F(LearnTest, ListWarningsSayWhenTheListSwitchesTheFilterOffWhole) {
+    const std::string list = folder_.File("quorvel.txt");
+    auto printed = [&](bool sayWhenEmpty) {
+        std::FILE* out = std::fopen(output_.File("out.txt").c_str(), "wb");
+        const int count = PrintListWarnings(list, sayWhenEmpty, out);
+        std::fclose(out);
+        return std::to_string(count) + " " + Clean(output_.Read("out.txt"));
+    };
+    EXPECT_EQ(printed(false), "0 ");
+    EXPECT_EQ(printed(true).find("1 Warnings about your list "), 0u);
+    EXPECT_NE(printed(true).find("There is no list file"), std::string::npos);
+    folder_.Write("quorvel.txt", "\r\n\r\n");
+    EXPECT_NE(printed(true).find("The list is empty, so the plug-in passes every mail."),
+              std::string::npos);
+    folder_.Write("quorvel.txt", "ann@example.com\r\nx\r\n");
+    EXPECT_EQ(printed(false).find("1 Warnings about your list "), 0u);
+}
+
 TEST(OneLine, FitsAValueOnOneLine) {
     EXPECT_EQ(OneLine("a\r\n\tb  c \x7F", 80), "a b c");
     EXPECT_EQ(OneLine("  lead", 80), "lead");

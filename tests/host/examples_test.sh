@@ -81,5 +81,8 @@ for entry in '"ANN.LEE@example.com" is in the list twice' '".com" is a bare endi
     '"0000000000000000000000000000000000000000..." line 11 is 312 characters long'; do
     grep -qF "  $entry" "$work/output.txt" || fail "lint does not say: $entry"
 done
+wine "$learned/quorvel-host.exe" check examples/good >"$work/output" 2>&1
+tr -d '\r' <"$work/output" | sed -n 2p >"$work/output.txt"
+grep -q '^Warnings about your list ' "$work/output.txt" || fail "check does not warn first"
 wine "$work/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about the example list"
 echo "lint: every unhealthy entry named"
