@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
+#include <cstdint>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "addresses/ascii_case.h"
 #include "addresses/file_io.h"
@@ -76,6 +75,17 @@ std::string TooBroad(const std::string& entry) {
     return {};
 }
 
+constexpr uint64_t kHashBase = 1000003;
+
+// prefix[k]: the hash of the first k bytes, so that any part's hash takes O(1).
+std::vector<uint64_t> Hashes(const std::string& text) {
+    std::vector<uint64_t> prefix(text.size() + 1, 0);
+    for (size_t k = 0; k < text.size(); ++k) {
+        prefix[k + 1] = prefix[k] * kHashBase + static_cast<unsigned char>(text[k]);
+    }
+    return prefix;
+}
+
 void TakeEntry(void* context, const char* text) {
     static_cast<std::vector<std::string>*>(context)->push_back(text);
 }
@@ -140,8 +150,6 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size) {
     }
 
     std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
-    std::unordered_set<std::string_view> texts;
-    size_t shortest = std::string::npos, longest = 0;
     std::vector<std::string> folded;
     folded.reserve(entries.size());
     for (const std::string& entry : entries) folded.push_back(Folded(entry));
@@ -160,29 +168,40 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size) {
                                            ShowEntry(entries[first.first->second]) +
                                            "): the second one changes nothing"});
         }
-        texts.insert(folded[i]);
-        shortest = std::min(shortest, folded[i].size());
-        longest = std::max(longest, folded[i].size());
     }
     // An entry that holds another as a part: every mail it would let through,
-    // the shorter one lets through already.
+    // the shorter one lets through already. Parts are looked up by a rolling
+    // hash, at the lengths that entries have, so a long list stays quick.
+    std::unordered_map<uint64_t, size_t> byHash;  // entries that may be a part
+    std::vector<size_t> lengths;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const std::string_view text = folded[i];
-        if (!TooBroad(entries[i]).empty() || text.size() <= shortest) continue;
-        std::string_view found;
-        for (size_t start = 0; start < text.size() && found.empty(); ++start) {
-            const size_t most = std::min(longest, text.size() - start);
-            for (size_t length = shortest; length <= most; ++length) {
-                if (length == text.size()) break;
-                const std::string_view part = text.substr(start, length);
-                if (texts.count(part) && TooBroad(std::string(part)).empty()) {
-                    found = part;
+        if (!TooBroad(entries[i]).empty()) continue;
+        byHash.emplace(Hashes(folded[i]).back(), i);
+        lengths.push_back(folded[i].size());
+    }
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    std::vector<uint64_t> powers(1, 1);
+    while (!lengths.empty() && powers.size() <= lengths.back()) {
+        powers.push_back(powers.back() * kHashBase);
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!TooBroad(entries[i]).empty()) continue;
+        const std::string& text = folded[i];
+        const std::vector<uint64_t> prefix = Hashes(text);
+        size_t other = entries.size();
+        for (size_t start = 0; start < text.size() && other == entries.size(); ++start) {
+            for (const size_t length : lengths) {
+                if (length >= text.size() || start + length > text.size()) break;
+                const uint64_t hash = prefix[start + length] - prefix[start] * powers[length];
+                const auto hit = byHash.find(hash);
+                if (hit != byHash.end() && text.compare(start, length, folded[hit->second]) == 0) {
+                    other = hit->second;
                     break;
                 }
             }
         }
-        if (found.empty()) continue;
-        const size_t other = seen.at(std::string(found));
+        if (other == entries.size()) continue;
         warnings.push_back({entries[i], "contains the entry " + ShowEntry(entries[other]) +
                                             ", which lets through every mail this one would: "
                                             "this longer entry never decides anything"});
