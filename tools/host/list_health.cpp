@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <cstdint>
 #include <unordered_map>
 
@@ -86,12 +87,58 @@ std::vector<uint64_t> Hashes(const std::string& text) {
     return prefix;
 }
 
+struct ParsedEntries {
+    std::vector<std::string> texts;
+    bool outOfMemory = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
 void TakeEntry(void* context, const char* text) {
-    static_cast<std::vector<std::string>*>(context)->push_back(text);
+    auto* entries = static_cast<ParsedEntries*>(context);
+    try {
+        if (!entries->outOfMemory) entries->texts.push_back(text);
+    } catch (const std::bad_alloc&) {
+        entries->outOfMemory = true;
+    }
 }
 
+// The entries as the plug-in loads them, in file order.
+std::vector<std::string> ParseEntries(const char* data, size_t size) {
+    ParsedEntries entries;
+    ListFileParser parser(TakeEntry, &entries);
+    parser.Feed(data, size);
+    parser.Finish();
+    if (entries.outOfMemory) throw std::bad_alloc();
+    return std::move(entries.texts);
+}
+
+struct FileBytes {
+    std::string bytes;
+    bool tooLarge = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
 void AppendChunk(void* context, const char* data, size_t size) {
-    static_cast<std::string*>(context)->append(data, size);
+    auto* file = static_cast<FileBytes*>(context);
+    if (file->tooLarge) return;
+    try {
+        file->bytes.append(data, size);
+    } catch (const std::bad_alloc&) {
+        file->tooLarge = true;
+        std::string().swap(file->bytes);
+    }
+}
+
+// False when memory ran out.
+bool Examine(const std::string& bytes, std::vector<ListWarning>& warnings, std::string& whole) {
+    try {
+        warnings = ExamineList(bytes.data(), bytes.size());
+        if (ParseEntries(bytes.data(), bytes.size()).empty())
+            whole = "The list is empty, so the plug-in passes every mail.";
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -133,10 +180,7 @@ std::string ShowEntry(const std::string& entry) {
 }
 
 std::vector<ListWarning> ExamineList(const char* data, size_t size) {
-    std::vector<std::string> entries;
-    ListFileParser parser(TakeEntry, &entries);
-    parser.Feed(data, size);
-    parser.Finish();
+    const std::vector<std::string> entries = ParseEntries(data, size);
 
     std::vector<ListWarning> warnings;
     for (const RawLine& line : LongLines(data, size)) {
@@ -210,21 +254,18 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size) {
 }
 
 int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out) {
-    std::string bytes;
+    FileBytes file;
     std::vector<ListWarning> warnings;
     std::string whole;  // a warning about the list as a whole
     if (KindOfPath(path) == PathKind::kMissing) {
         whole = "There is no list file " + path + ", so the plug-in passes every mail.";
-    } else if (!ReadFileChunks(path.c_str(), AppendChunk, &bytes)) {
+    } else if (!ReadFileChunks(path.c_str(), AppendChunk, &file)) {
         whole = "The list file " + path +
                 " can't be read, so the plug-in starts with no list and passes every mail.";
-    } else {
-        warnings = ExamineList(bytes.data(), bytes.size());
-        std::vector<std::string> entries;
-        ListFileParser parser(TakeEntry, &entries);
-        parser.Feed(bytes.data(), bytes.size());
-        parser.Finish();
-        if (entries.empty()) whole = "The list is empty, so the plug-in passes every mail.";
+    } else if (file.tooLarge || !Examine(file.bytes, warnings, whole)) {
+        warnings.clear();
+        whole = "The list file " + path + " is too large to look through.";
+        sayWhenEmpty = true;
     }
     if (!sayWhenEmpty) whole.clear();
     if (warnings.empty() && whole.empty()) return 0;
