@@ -58,7 +58,8 @@ configure-bench: deps-bench
 dist: configure-win32
 	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel
 
-# The plug-in with the example list, run by quorvel-host over examples/ under Wine.
+# The plug-in with the example list, run by quorvel-host over examples/ under Wine;
+# then learn on the good mail against the spam, and lint on an unhealthy list.
 DEMO       := $(WIN32DIR)/demo
 DEMOPREFIX := $(abspath $(WIN32DIR))/demo-wineprefix
 
@@ -67,6 +68,14 @@ demo: dist
 	@[ -d $(DEMOPREFIX) ] || { echo "Making a Wine prefix for the demo (once)..."; \
 		./cmake/wine-prefix.sh $(DEMOPREFIX); }
 	@WINEPREFIX=$(DEMOPREFIX) WINEDEBUG=-all wine $(DEMO)/quorvel-host.exe check --explain examples/
+	@echo; echo '$$ quorvel-host learn --spam examples/spam examples/good'
+	@WINEPREFIX=$(DEMOPREFIX) WINEDEBUG=-all wine $(DEMO)/quorvel-host.exe learn \
+		--spam examples/spam examples/good
+	@echo; echo '$$ quorvel-host lint    (with examples/unhealthy-list.txt as the list)'
+	@mkdir -p $(DEMO)/unhealthy && cp $(DEMO)/quorvel.dll $(DEMO)/unhealthy/ && \
+		cp examples/unhealthy-list.txt $(DEMO)/unhealthy/quorvel.txt
+	@WINEPREFIX=$(DEMOPREFIX) WINEDEBUG=-all wine $(DEMO)/quorvel-host.exe \
+		--plugin $(DEMO)/unhealthy lint || true
 
 # docs/*.png: the settings dialog, the entry dialog and the settings page, drawn
 # under Xvfb and Wine. Wine's own fonts go into the prefix so that the frames'

@@ -10,10 +10,14 @@ add_library(quorvel_host_core STATIC
     tools/host/check_command.cpp
     tools/host/command_line.cpp
     tools/host/judge.cpp
+    tools/host/learn_command.cpp
+    tools/host/list_health.cpp
     tools/host/mail_inputs.cpp
     tools/host/mail_parser.cpp
     ${QUORVEL_HOST_PLATFORM_SOURCES})
 target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
+# learn and lint judge by the plug-in's own matching and write through its own save.
+target_link_libraries(quorvel_host_core PUBLIC quorvel_core)
 quorvel_warnings(quorvel_host_core)
 
 set(QUORVEL_HOST_TESTS
@@ -62,6 +66,17 @@ add_test(NAME host_examples
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(host_examples PROPERTIES
     FIXTURES_REQUIRED wine
+    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
+# check and learn over an mbox above 2 GiB, made on the fly: every mail read,
+# memory bounded, the rate printed.
+add_test(NAME host_big_mbox
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/big_mbox_test.sh
+            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel>
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(host_big_mbox PROPERTIES
+    FIXTURES_REQUIRED wine
+    TIMEOUT 600
     ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
 
 # The help page the page record names goes beside the module.

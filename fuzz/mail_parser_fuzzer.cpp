@@ -1,7 +1,9 @@
 // Any bytes as a mail or an mbox for the stand-in host: headers come out clean
 // (a name, no line breaks or zero bytes, no blanks at either end) and written
 // back as "Name: value" lines they parse to the same headers; an mbox splits
-// into spans that lie inside the data, in order, without overlap.
+// into spans that lie inside the data, in order, without overlap. Every address
+// learn takes from the headers lets that mail through by the plug-in's rule, and
+// the list warnings take any bytes as a list file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "check/mail_check.h"
+#include "tools/host/judge.h"
+#include "tools/host/learn_command.h"
+#include "tools/host/list_health.h"
 #include "tools/host/mail_parser.h"
 
 namespace {
@@ -77,6 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (mail.offset < size && data[mail.offset - 1] != '\n') Fail("mail starts mid-line");
         end = mail.offset + mail.size;
     }
+    for (const std::string& address : AddressesOf(headers)) {
+        if (address.empty() || address.find('@') == std::string::npos) Fail("not an address");
+        bool lets = false;
+        for (const Header& h : headers) {
+            lets |= IsAddressHeader(h.name) && ContainsNoCase(h.value.c_str(), address.c_str());
+        }
+        if (!lets) Fail("a learned address does not let its own mail through");
+    }
+    OnExactBlock<std::vector<ListWarning>>(data, size, ExamineList);
     OnExactBlock<bool>(data, size, IsMbox);
     OnExactBlock<bool>(data, size, LooksLikeMail);
     return 0;

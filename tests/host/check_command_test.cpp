@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/addresses/list_fixture.h"
+#include "tools/host/learn_command.h"
+#include "tools/host/list_health.h"
 
 namespace {
 
@@ -117,6 +119,163 @@ TEST_F(CheckCommandTest, SaysSoWhenTheListIsEmpty) {
     EXPECT_EQ(Run({Path("a.eml")}, false),
               "The plug-in's address list is empty, so it passes every mail.\n"
               "pass  @/a.eml\n1 mail: 0 spam, 1 passed, 0 unreadable\n");
+}
+
+// learn and lint, on the same mail reading and the plug-in's own list.
+class LearnTest : public CheckCommandTest {
+  protected:
+    Proposal LearnFrom(const std::vector<std::string>& good,
+                       const std::vector<std::string>& spam = {}, bool domains = false) {
+        std::FILE* err = std::fopen(output_.File("err.txt").c_str(), "wb");
+        Proposal proposal = Learn(good, spam, domains, err);
+        std::fclose(err);
+        errors_ = Clean(output_.Read("err.txt"));
+        return proposal;
+    }
+    static std::string Entries(const Proposal& proposal) {
+        std::string shown;
+        for (const ProposedEntry& e : proposal.entries) {
+            shown += e.text + " " + std::to_string(e.mails) + "/" + std::to_string(e.only) + "/" +
+                     std::to_string(e.spam) + "\n";
+        }
+        return shown;
+    }
+    std::string Printed(const Proposal& proposal, bool withSpam, bool listOnly) {
+        std::FILE* out = std::fopen(output_.File("out.txt").c_str(), "wb");
+        PrintProposal(proposal, withSpam, listOnly, out);
+        std::fclose(out);
+        return Clean(output_.Read("out.txt"));
+    }
+};
+
+TEST(AddressesOf, WholeAddressesOfTheFourHeadersOnly) {
+    const std::vector<Header> headers = {
+        {"To", "\"Lee, Ann\" <Ann.Lee@Example.COM>, bob@example.org."},
+        {"cc", "undisclosed-recipients:;"},
+        {"Envelope-To", "list+ann@lists.example.org"},
+        {"Received",
+         "from a (a [192.0.2.1]) by mx.example.com id <x1@mx.example.com>\n\tfor "
+         "<ann@example.net>; Mon"},
+        {"Received", "by mx for carl@example.net; Tue"},
+        {"Received", "by mx.example.com forwarding@example.com"},
+        {"From", "dan@example.com"},
+        {"Delivered-To", "eve@example.com"}};
+    EXPECT_EQ(AddressesOf(headers),
+              (std::vector<std::string>{"ann.lee@example.com", "ann@example.net", "bob@example.org",
+                                        "carl@example.net", "list+ann@lists.example.org"}));
+}
+
+TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
+    Mail("good/1.eml", "To: Ann <ann.lee@example.com>\nCc: bob@example.org\n\n");
+    Mail("good/2.eml", "To: bob@example.org, Jo <joann.lee@example.com>\n\n");
+    Mail("good/3.eml", "To: list@lists.example.org\nReceived: by mx for <annie@example.org>\n\n");
+    Mail("good/4.eml", "Subject: no recipients\n\n");
+    Mail("good/5.eml", "To: undisclosed-recipients:;\nReceived: from a by b; Mon\n\n");
+    Mail("good/6.mbox",
+         "From x\nTo: ann.lee@example.com\n\nFrom y\nEnvelope-To: ANNIE@example.org\n\n");
+    Mail("spam/1.eml", "To: winners@example.net\nReceived: by mx for <annie@example.org>\n\n");
+    Mail("spam/2.eml", "Subject: nothing\n\n");
+    Mail("spam/3.eml", "To: ann.lee@example.com.evil.example\n\n");
+
+    const Proposal proposal = LearnFrom({Path("good")}, {Path("spam")});
+    // ann.lee also stands in joann.lee; bob would let 2 through, but none alone.
+    EXPECT_EQ(Entries(proposal), "ann.lee@example.com 3/3/1\nannie@example.org 2/2/1\n");
+    EXPECT_EQ(proposal.mails, 7u);
+    EXPECT_EQ(proposal.withoutHeaders, 1u);
+    EXPECT_EQ(proposal.unpassable, 1u);
+    EXPECT_EQ(proposal.spamMails, 3u);
+    EXPECT_EQ(proposal.spamWithoutHeaders, 1u);
+    EXPECT_EQ(proposal.spamPassed, 2u);
+    EXPECT_EQ(errors_, "");
+
+    EXPECT_EQ(Printed(proposal, true, false),
+              "7 good mails read.\n"
+              "Proposed list, 2 entries:\n"
+              "  entry                lets through  only through  spam\n"
+              "  ann.lee@example.com             3             3     1  lets spam through\n"
+              "  annie@example.org               2             2     1  lets spam through\n"
+              "1 mail without a To, Cc, Envelope-To or Received header: the plug-in passes it "
+              "whatever the list.\n"
+              "1 mail that no address entry can let through:\n"
+              "  @/good/5.eml\n"
+              "      To: undisclosed-recipients:; names no address, and no Received line names "
+              "one\n"
+              "Of 3 spam mails, the proposed list lets 2 through; 1 more passes whatever the list "
+              "(no To, Cc, Envelope-To or Received header).\n");
+    EXPECT_EQ(Printed(proposal, true, true), "ann.lee@example.com\nannie@example.org\n");
+}
+
+TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
+    Mail("1.eml", "To: a@family.example.net\n\n");
+    Mail("2.eml", "To: b@family.example.net\n\n");
+    Mail("3.eml", "To: c@family.example.net\n\n");
+    Mail("4.eml", "To: d@other.example.net\n\n");
+    Mail("5.eml", "To: e@other.example.net\n\n");
+    EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, true)),
+              "@family.example.net 3/3/0\nd@other.example.net 1/1/0\ne@other.example.net 1/1/0\n");
+    EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, false)).find('@', 0), 1u);
+}
+
+TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
+    folder_.Write("quorvel.txt", "ANN.LEE@example.com\r\n");
+    Mail("1.eml", "To: ann.lee@example.com\n\n");
+    Mail("2.eml", "To: bob@example.org\n\n");
+    const Proposal proposal = LearnFrom({Path("")});
+    const std::string list = folder_.File("quorvel.txt");
+    std::FILE* out = std::fopen(output_.File("out.txt").c_str(), "wb");
+    EXPECT_TRUE(WriteProposal(proposal, list, out));
+    ReleasePlugin();
+    EXPECT_TRUE(WriteProposal(proposal, list, out));
+    std::fclose(out);
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "bob@example.org\r\nANN.LEE@example.com\r\n");
+    EXPECT_EQ(Clean(output_.Read("out.txt")),
+              "Added 1 entry to " + Clean(list) + ":\n  bob@example.org\n" +
+                  "Nothing to add: " + Clean(list) + " already holds every proposed entry.\n");
+}
+
+TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
+    const std::string file =
+        "ann@example.com\r\n  \r\n..\r\nab\r\n.com\r\nORG\r\n@\r\n"
+        "ann@example.com.au\r\nAnn@Example.com\r\nbob@example.org\r\r\n" +
+        std::string(300, 'x') + "@example.org\r\n";
+    const auto warnings = ExamineList(file.data(), file.size());
+    std::string named;
+    for (const ListWarning& w : warnings) {
+        named += ShowEntry(w.entry) + " " + w.message.substr(0, w.message.find(' ', 9)) + "\n";
+    }
+    EXPECT_EQ(named,
+              "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" line 11 is\n"
+              "\"  \" is only blanks\n"
+              "\"..\" is only blanks\n"
+              "\"ab\" is shorter\n"
+              "\".com\" is a bare\n"
+              "\"ORG\" is a bare\n"
+              "\"@\" is shorter\n"
+              "\"Ann@Example.com\" is in the\n"
+              "\"bob@example.org\\r\" ends in an\n"
+              "\"ann@example.com.au\" contains the\n");
+    EXPECT_EQ(Wrapped("\"a\" bb cc " + std::string(12, 'd') + " e", 2, 4, 12),
+              "  \"a\" bb cc\n    dddddddddddd\n    e\n");
+    const std::string healthy = "ann@example.com\nannie@example.org\nlee-family.example.net\n";
+    EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
+}
+
+TEST_F(LearnTest, ListWarningsSayWhenTheListSwitchesTheFilterOffWhole) {
+    const std::string list = folder_.File("quorvel.txt");
+    auto printed = [&](bool sayWhenEmpty) {
+        std::FILE* out = std::fopen(output_.File("out.txt").c_str(), "wb");
+        const int count = PrintListWarnings(list, sayWhenEmpty, out);
+        std::fclose(out);
+        return std::to_string(count) + " " + Clean(output_.Read("out.txt"));
+    };
+    EXPECT_EQ(printed(false), "0 ");
+    EXPECT_EQ(printed(true).find("1 Warnings about your list "), 0u);
+    EXPECT_NE(printed(true).find("There is no list file"), std::string::npos);
+    folder_.Write("quorvel.txt", "\r\n\r\n");
+    EXPECT_NE(printed(true).find("The list is empty, so the plug-in passes every mail."),
+              std::string::npos);
+    folder_.Write("quorvel.txt", "ann@example.com\r\nx\r\n");
+    EXPECT_EQ(printed(false).find("1 Warnings about your list "), 0u);
 }
 
 TEST(OneLine, FitsAValueOnOneLine) {

@@ -25,6 +25,8 @@ TEST(CommandLine, ReadsCommandsAndOptionsInAnyOrder) {
         {{"--explain", "check", "a"}, Command::kCheck, true, "", {"a"}},
         {{"--plugin", "C:\\p", "check", "a"}, Command::kCheck, false, "C:\\p", {"a"}},
         {{"check", "--", "--explain", "-"}, Command::kCheck, false, "", {"--explain", "-"}},
+        {{"learn", "good/", "old.mbox"}, Command::kLearn, false, "", {"good/", "old.mbox"}},
+        {{"lint", "--plugin", "dir"}, Command::kLint, false, "dir", {}},
         {{"settings"}, Command::kSettings, false, "", {}},
         {{"page", "--plugin", "dir"}, Command::kPage, false, "dir", {}},
         {{"--help"}, Command::kHelp, false, "", {}},
@@ -42,6 +44,15 @@ TEST(CommandLine, ReadsCommandsAndOptionsInAnyOrder) {
     }
 }
 
+TEST(CommandLine, ReadsLearnsOptions) {
+    const CommandLine line = Parse({"learn", "--spam", "junk/", "--domains", "good/", "--spam",
+                                    "spam.mbox", "--format=list", "--write"});
+    EXPECT_EQ(line.command, Command::kLearn) << line.error;
+    EXPECT_EQ(line.paths, std::vector<std::string>{"good/"});
+    EXPECT_EQ(line.spamPaths, (std::vector<std::string>{"junk/", "spam.mbox"}));
+    EXPECT_TRUE(line.domains && line.listOnly && line.write);
+}
+
 TEST(CommandLine, NamesWhatIsWrong) {
     const struct {
         std::vector<const char*> args;
@@ -54,6 +65,12 @@ TEST(CommandLine, NamesWhatIsWrong) {
         {{"check", "a", "--plugin"}, "--plugin needs a folder"},
         {{"settings", "extra"}, "unexpected argument extra"},
         {{"page", "--explain"}, "--explain goes with check"},
+        {{"learn", "--explain", "a"}, "--explain goes with check"},
+        {{"learn"}, "learn needs at least one mail file or folder"},
+        {{"learn", "a", "--spam"}, "--spam needs a mail file or folder"},
+        {{"check", "--write", "a"}, "--domains, --spam, --format=list and --write go with learn"},
+        {{"lint", "--domains"}, "--domains, --spam, --format=list and --write go with learn"},
+        {{"lint", "x"}, "unexpected argument x"},
         {{"--plugin", "dir"}, "no command given"},
     };
     for (const auto& c : cases) {

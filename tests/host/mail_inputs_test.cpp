@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
+#include "tools/host/mail_parser.h"
 
 namespace {
 
@@ -75,19 +76,77 @@ TEST_F(InputsTest, GivenFilesAndMissingPaths) {
     EXPECT_EQ(errors[0].reason, "no such file or folder");
 }
 
-TEST_F(InputsTest, ReadsExactBytesOrSaysWhyNot) {
-    const std::string bytes("To: a\r\n\r\n\0\x1A\xFF end", 15);
-    Make("mail.eml", bytes);
-    std::string read = "stale";
-    EXPECT_EQ(ReadMailFile(folder_.File("mail.eml"), read), "");
-    EXPECT_EQ(read, bytes);
+struct Read {
+    ReadOutcome outcome;
+    std::vector<std::string> labels;
+    std::vector<std::string> blocks;  // "(too large)" for a block that was not read
+    std::string failure;
+};
+
+Read ReadAll(const std::string& path, bool given) {
+    Read read;
+    uint64_t bytes = 0;
+    read.outcome = ReadMails(
+        {path, given},
+        [&](const std::string& label, const char* headers, size_t size) {
+            read.labels.push_back(label);
+            read.blocks.push_back(headers ? std::string(headers, size) : "(too large)");
+        },
+        bytes, read.failure);
+    return read;
+}
+
+TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
+    Make("mail.eml", std::string("To: a\r\nCc: b\r\n\r\nFrom body\r\n\0\x1A\xFF end", 35));
+    Read read = ReadAll(folder_.File("mail.eml"), false);
+    EXPECT_EQ(read.outcome, ReadOutcome::kRead);
+    EXPECT_EQ(read.blocks, std::vector<std::string>{"To: a\r\nCc: b\r\n\r\n"});
 
     Make("empty.eml", "");
-    EXPECT_EQ(ReadMailFile(folder_.File("empty.eml"), read), "");
-    EXPECT_EQ(read, "");
+    EXPECT_EQ(ReadAll(folder_.File("empty.eml"), true).blocks, std::vector<std::string>{""});
+    EXPECT_EQ(ReadAll(folder_.File("empty.eml"), false).outcome, ReadOutcome::kNotMail);
 
-    const std::string reason = ReadMailFile(folder_.File("missing.eml"), read);
-    EXPECT_EQ(reason.rfind("cannot open: ", 0), 0u) << reason;
+    read = ReadAll(folder_.File("missing.eml"), true);
+    EXPECT_EQ(read.outcome, ReadOutcome::kFailed);
+    EXPECT_EQ(read.failure.rfind("cannot open: ", 0), 0u) << read.failure;
+}
+
+// Separators, header ends and long lines fall on and around the reader's chunk
+// boundaries; each mail's headers must come out as reading the whole file gives them.
+TEST_F(InputsTest, StreamsAnMboxAcrossChunksAsAWholeReadSplitsIt) {
+    std::string mbox;
+    uint32_t seed = 7;
+    for (int i = 0; mbox.size() < 3u * 1024 * 1024; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        mbox += "From sender" + std::to_string(i) + " Mon Jan  1 10:00:00 2024\n";
+        mbox += "To: r" + std::to_string(i) + "@example.com\r\n";
+        if (i % 3 == 0) mbox += "Received: by mx\n for <x@example.com>\n";
+        if (i % 5 == 0) mbox += "X-Long: " + std::string(seed % 300000, 'h') + "\n";
+        if (i % 7 != 0) mbox += i % 2 ? "\r\n" : "\n";
+        mbox += std::string(seed % 70000, 'b') + "\n>From quoted\nFrom\n";
+    }
+    Make("big.mbox", mbox);
+    const Read read = ReadAll(folder_.File("big.mbox"), false);
+    ASSERT_EQ(read.outcome, ReadOutcome::kRead);
+    const std::vector<MailSpan> spans = SplitMbox(mbox.data(), mbox.size());
+    ASSERT_EQ(read.blocks.size(), spans.size());
+    for (size_t i = 0; i < spans.size(); ++i) {
+        const auto whole = ParseHeaders(mbox.data() + spans[i].offset, spans[i].size);
+        const auto streamed = ParseHeaders(read.blocks[i].data(), read.blocks[i].size());
+        ASSERT_EQ(streamed.size(), whole.size()) << "mail " << i + 1;
+        for (size_t h = 0; h < whole.size(); ++h) {
+            EXPECT_EQ(streamed[h].name, whole[h].name) << "mail " << i + 1;
+            EXPECT_EQ(streamed[h].value, whole[h].value) << "mail " << i + 1;
+        }
+        EXPECT_EQ(Below(Root(), read.labels[i]), "/big.mbox [" + std::to_string(i + 1) + "]");
+    }
+}
+
+TEST_F(InputsTest, AHeaderBlockTooLargeIsReportedAndTheNextMailStillRead) {
+    Make("huge.mbox", "From a\nTo: x\nX-Big: " + std::string(kMaxHeaderBlock, 'z') +
+                          "\n>From the body\n\nFrom b\nTo: y\n\n");
+    const Read read = ReadAll(folder_.File("huge.mbox"), true);
+    EXPECT_EQ(read.blocks, (std::vector<std::string>{"(too large)", "To: y\n\n"}));
 }
 
 TEST(JoinPath, KeepsTheSeparatorThePathUses) {

@@ -41,29 +41,33 @@ void Unreadable(const std::string& path, const std::string& reason, std::FILE* o
 }
 
 void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE* out,
-               std::FILE* err, CheckCounts& counts) {
-    std::string bytes;
-    const std::string failure = ReadMailFile(file.path, bytes);
-    if (!failure.empty()) return Unreadable(file.path, failure, out, err, counts);
-    if (!file.given && !LooksLikeMail(bytes.data(), bytes.size())) {
-        ++counts.skipped;
-        return;
-    }
-    if (!IsMbox(bytes.data(), bytes.size())) {
-        return PrintMail(bytes.data(), bytes.size(), file.path, check, explain, out, counts);
-    }
-    const std::vector<MailSpan> mails = SplitMbox(bytes.data(), bytes.size());
-    for (size_t i = 0; i < mails.size(); ++i) {
-        PrintMail(bytes.data() + mails[i].offset, mails[i].size,
-                  file.path + " [" + std::to_string(i + 1) + "]", check, explain, out, counts);
+               std::FILE* err, CheckCounts& counts, ProgressLine& progress, uint64_t& bytes) {
+    const MailSink sink = [&](const std::string& label, const char* headers, size_t size) {
+        progress.Mail(bytes);
+        if (!headers)
+            return Unreadable(label, "header block larger than 64 MiB, not read", out, err, counts);
+        PrintMail(headers, size, label, check, explain, out, counts);
+    };
+    std::string failure;
+    switch (ReadMails(file, sink, bytes, failure)) {
+        case ReadOutcome::kRead:
+            break;
+        case ReadOutcome::kNotMail:
+            ++counts.skipped;
+            break;
+        case ReadOutcome::kFailed:
+            Unreadable(file.path, failure, out, err, counts);
+            break;
     }
 }
 
 }  // namespace
 
 CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, bool explain,
-                     std::FILE* out, std::FILE* err) {
+                     std::FILE* out, std::FILE* err, std::FILE* progressTo) {
     CheckCounts counts;
+    ProgressLine progress(progressTo);
+    uint64_t bytes = 0;
     if (ListIsEmpty(check)) {
         std::fprintf(out, "The plug-in's address list is empty, so it passes every mail.\n");
     }
@@ -76,7 +80,7 @@ CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, b
         }
         for (const InputFile& file : files) {
             try {
-                CheckFile(file, check, explain, out, err, counts);
+                CheckFile(file, check, explain, out, err, counts, progress, bytes);
             } catch (const std::bad_alloc&) {
                 Unreadable(file.path, "out of memory", out, err, counts);
             }

@@ -18,5 +18,6 @@ struct CheckCounts {
 // Prints one line per mail to out ("spam  PATH", "pass  PATH", a mail inside an
 // mbox as "PATH [N]"), with the reasons under it when explain is set, then the
 // summary line. Every input that can't be read is named on err; the run goes on.
+// Progress goes to progressTo, when given: a terminal.
 CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, bool explain,
-                     std::FILE* out, std::FILE* err);
+                     std::FILE* out, std::FILE* err, std::FILE* progressTo = nullptr);

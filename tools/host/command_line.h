@@ -4,14 +4,18 @@
 #include <string>
 #include <vector>
 
-enum class Command { kNone, kHelp, kCheck, kSettings, kPage };
+enum class Command { kNone, kHelp, kCheck, kLearn, kLint, kSettings, kPage };
 
 struct CommandLine {
     Command command = Command::kNone;
     bool explain = false;
-    std::string pluginFolder;        // empty: the folder of the host program
-    std::vector<std::string> paths;  // for check
-    std::string error;               // set when the arguments make no sense
+    bool domains = false;                // learn: fold addresses into domain entries
+    bool listOnly = false;               // learn: --format=list
+    bool write = false;                  // learn: add the proposal to the list file
+    std::vector<std::string> spamPaths;  // learn: known spam
+    std::string pluginFolder;            // empty: the folder of the host program
+    std::vector<std::string> paths;      // for check and learn
+    std::string error;                   // set when the arguments make no sense
 };
 
 // argv[0] is the program; the rest are read in any order, "--" ending options.

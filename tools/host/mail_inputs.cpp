@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "tools/host/mail_parser.h"
 
 namespace {
 
@@ -52,6 +55,128 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+constexpr size_t kChunkSize = 1024 * 1024;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Cuts a stream of bytes into mails and keeps only each one's header block. A
+// line is looked at when its line feed arrives, so a line may span any number
+// of chunks; of a body line only its first five bytes are kept, enough to tell
+// an mbox separator.
+class MailSplitter {
+  public:
+    MailSplitter(const std::string& path, bool mbox, const MailSink& sink)
+        : path_(path), mbox_(mbox), sink_(sink), state_(mbox ? kOutside : kHeaders) {}
+
+    void Feed(const char* data, size_t size) {
+        while (size > 0) {
+            const void* lf = std::memchr(data, '\n', size);
+            const size_t take =
+                lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+            if (state_ == kHeaders) {
+                if (take > kMaxHeaderBlock - headers_.size()) {
+                    TooLarge();
+                } else {
+                    headers_.append(data, take);
+                }
+            }
+            if (state_ != kHeaders) {
+                const size_t room = sizeof head_ - headLength_;
+                const size_t copy = take < room ? take : room;
+                std::memcpy(head_ + headLength_, data, copy);
+                headLength_ += copy;
+            }
+            partial_ = true;
+            if (lf) EndLine();
+            data += take;
+            size -= take;
+        }
+    }
+
+    void Finish() {
+        if (partial_) EndLine();
+        if (state_ == kHeaders) Emit();
+    }
+
+  private:
+    enum State { kOutside, kHeaders, kBody };
+
+    static bool IsSeparator(const char* line, size_t size) {
+        return size >= 5 && std::memcmp(line, "From ", 5) == 0;
+    }
+
+    void EndLine() {
+        partial_ = false;
+        if (state_ != kHeaders) {
+            const bool separator = IsSeparator(head_, headLength_);
+            headLength_ = 0;
+            if (mbox_ && separator) StartMail();
+            return;
+        }
+        const char* line = headers_.data() + lineStart_;
+        size_t size = headers_.size() - lineStart_;
+        if (mbox_ && IsSeparator(line, size)) {
+            headers_.resize(lineStart_);
+            Emit();
+            StartMail();
+            return;
+        }
+        if (size > 0 && line[size - 1] == '\n') --size;
+        if (size > 0 && line[size - 1] == '\r') --size;
+        if (size == 0) {
+            Emit();
+            state_ = kBody;
+            headLength_ = 0;
+        } else {
+            lineStart_ = headers_.size();
+        }
+    }
+
+    void StartMail() {
+        ++index_;
+        headers_.clear();
+        headLength_ = 0;
+        lineStart_ = 0;
+        state_ = kHeaders;
+    }
+
+    std::string Label() const {
+        return mbox_ ? path_ + " [" + std::to_string(index_) + "]" : path_;
+    }
+
+    void Emit() {
+        sink_(Label(), headers_.data(), headers_.size());
+        headers_.clear();
+        lineStart_ = 0;
+    }
+
+    // The rest of the mail is skipped like a body; the part of the line that
+    // is left is no separator.
+    void TooLarge() {
+        sink_(Label(), nullptr, 0);
+        std::string().swap(headers_);
+        lineStart_ = 0;
+        state_ = kBody;
+        headLength_ = sizeof head_;
+        head_[0] = '\0';
+    }
+
+    const std::string& path_;
+    const bool mbox_;
+    const MailSink& sink_;
+    State state_;
+    std::string headers_;
+    size_t lineStart_ = 0;  // where the line being read starts in headers_
+    char head_[5] = {};     // the first bytes of a line outside the headers
+    size_t headLength_ = 0;
+    bool partial_ = false;  // bytes of a line whose end has not come yet
+    uint64_t index_ = 0;
+};
+
 }  // namespace
 
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
@@ -69,25 +194,52 @@ void CollectInputs(const std::string& path, std::vector<InputFile>& files,
     }
 }
 
-std::string ReadMailFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::string("cannot open: ") + std::strerror(errno);
-    char chunk[64 * 1024];
+ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
+                      std::string& failure) {
+    std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.path.c_str(), "rb"));
+    if (!stream) {
+        failure = std::string("cannot open: ") + std::strerror(errno);
+        return ReadOutcome::kFailed;
+    }
+    std::vector<char> chunk(kChunkSize);
+    size_t got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
+    if (!file.given && !std::ferror(stream.get()) && !LooksLikeMail(chunk.data(), got)) {
+        return ReadOutcome::kNotMail;
+    }
+    MailSplitter splitter(file.path, IsMbox(chunk.data(), got), sink);
     for (;;) {
-        const size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        if (got > kMaxMailFileSize - bytes.size()) {
-            bytes.clear();
-            return "larger than 256 MiB, not read";
-        }
-        bytes.append(chunk, got);
-        if (got < sizeof chunk) break;
+        bytesRead += got;
+        splitter.Feed(chunk.data(), got);
+        if (got < chunk.size()) break;
+        got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
     }
-    if (std::ferror(file.get())) {
-        bytes.clear();
-        return "read error";
+    if (std::ferror(stream.get())) {
+        failure = "read error";
+        return ReadOutcome::kFailed;
     }
-    return {};
+    splitter.Finish();
+    return ReadOutcome::kRead;
+}
+
+ProgressLine::ProgressLine(std::FILE* terminal)
+    : terminal_(terminal), started_(NowMs()), shown_(started_) {}
+
+ProgressLine::~ProgressLine() {
+    if (drawn_) std::fprintf(terminal_, "\r%60s\r", "");
+}
+
+void ProgressLine::Mail(uint64_t bytesSoFar) {
+    // The clock is asked only every so many mails: tens of thousands arrive a second.
+    if (!terminal_ || ++mails_ % 1024 != 0) return;
+    const int64_t now = NowMs();
+    if (now - shown_ < 1000) return;
+    shown_ = now;
+    const double seconds = static_cast<double>(now - started_) / 1000.0;
+    const double megabytes = static_cast<double>(bytesSoFar) / 1e6;
+    std::fprintf(terminal_, "\r%llu mails, %.0f MB, %.0f MB/s   ",
+                 static_cast<unsigned long long>(mails_), megabytes, megabytes / seconds);
+    std::fflush(terminal_);
+    drawn_ = true;
 }
 
 std::string JoinPath(const std::string& path, const std::string& name) {

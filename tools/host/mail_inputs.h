@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,10 +26,42 @@ struct InputError {
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
                    std::vector<InputError>& errors);
 
-// Reads a whole file into bytes; the reason it could not, or empty on success.
-// Files above kMaxMailFileSize are refused rather than read.
-constexpr size_t kMaxMailFileSize = 256u * 1024 * 1024;
-std::string ReadMailFile(const std::string& path, std::string& bytes);
+// Mails are read as a stream and only their header blocks are kept, so an mbox
+// of any size takes memory for one mail's headers at a time. A header block
+// above this size is not read.
+constexpr size_t kMaxHeaderBlock = 64u * 1024 * 1024;
+
+// Receives each mail's header block (its empty line included when it has one)
+// and its label: the path, or "PATH [N]" for the Nth mail of an mbox. headers
+// is null when the block is larger than kMaxHeaderBlock.
+using MailSink = std::function<void(const std::string& label, const char* headers, size_t size)>;
+
+enum class ReadOutcome { kRead, kNotMail, kFailed };
+
+// Hands every mail of the file to sink, in file order. kNotMail: a file found
+// in a folder that does not start like a mail; such files are passed over.
+// kFailed: the reason is in failure; mails read before a read error have
+// already gone to sink. Every byte read is added to bytesRead.
+ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
+                      std::string& failure);
+
+// Mails read, megabytes and rate, on one line of a terminal that rewrites
+// itself about once a second; silent when terminal is null.
+class ProgressLine {
+  public:
+    explicit ProgressLine(std::FILE* terminal);
+    ~ProgressLine();  // erases the line
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    void Mail(uint64_t bytesSoFar);
+
+  private:
+    std::FILE* terminal_;
+    int64_t started_;
+    int64_t shown_;
+    uint64_t mails_ = 0;
+    bool drawn_ = false;
+};
 
 // path and name joined with the separator that path already uses.
 std::string JoinPath(const std::string& path, const std::string& name);
@@ -42,3 +77,5 @@ struct FolderEntry {
 // The folder's entries other than . and .., in no particular order; false when
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
+// Whether the stream writes to a terminal rather than to a file or a pipe.
+bool IsTerminal(std::FILE* stream);

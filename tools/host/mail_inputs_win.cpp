@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
@@ -23,4 +24,8 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return true;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
 }

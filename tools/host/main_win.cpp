@@ -3,10 +3,14 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "tools/host/check_command.h"
 #include "tools/host/command_line.h"
+#include "tools/host/learn_command.h"
+#include "tools/host/list_health.h"
+#include "tools/host/mail_inputs.h"
 #include "tools/host/plugin_binding_win.h"
 #include "tools/host/settings_win.h"
 
@@ -29,15 +33,40 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvel-host: %s\n", error.c_str());
         return 2;
     }
-    std::printf("Plug-in: %s (%s)\n", plugin.name.c_str(), plugin.path.c_str());
+    // A list to paste holds nothing but the entries.
+    const bool listOnly = line.command == Command::kLearn && line.listOnly;
+    if (!listOnly) std::printf("Plug-in: %s (%s)\n", plugin.name.c_str(), plugin.path.c_str());
+    // Progress goes to the terminal only, and only when the output itself goes
+    // elsewhere (check) or comes at the end (learn).
+    std::FILE* const progressTo = IsTerminal(stderr) ? stderr : nullptr;
+    const std::string listPath = PluginFolder(plugin) + "quorvel.txt";
     int status = 0;
     switch (line.command) {
         case Command::kCheck: {
-            const CheckCounts counts =
-                RunCheck(plugin.checkMail, line.paths, line.explain, stdout, stderr);
+            PrintListWarnings(listPath, false, stdout);
+            const CheckCounts counts = RunCheck(plugin.checkMail, line.paths, line.explain, stdout,
+                                                stderr, IsTerminal(stdout) ? nullptr : progressTo);
             status = counts.unreadable > 0 ? 1 : 0;
             break;
         }
+        case Command::kLearn:
+            try {
+                const Proposal proposal =
+                    Learn(line.paths, line.spamPaths, line.domains, stderr, progressTo);
+                PrintProposal(proposal, !line.spamPaths.empty(), listOnly, stdout);
+                status = proposal.unreadable > 0 ? 1 : 0;
+                if (line.write && !WriteProposal(proposal, listPath, listOnly ? stderr : stdout)) {
+                    status = 1;
+                }
+            } catch (const std::bad_alloc&) {
+                std::fprintf(stderr, "quorvel-host: out of memory\n");
+                status = 1;
+            }
+            break;
+        case Command::kLint:
+            status = PrintListWarnings(listPath, true, stdout) > 0 ? 1 : 0;
+            if (status == 0) std::printf("No warnings about your list %s.\n", listPath.c_str());
+            break;
         case Command::kSettings:
             status = RunSettings(plugin);
             break;

@@ -1,0 +1,470 @@
+#include "tools/host/learn_command.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <new>
+#include <queue>
+#include <unordered_map>
+
+#include "addresses/address_list.h"
+#include "addresses/ascii_case.h"
+#include "addresses/file_io.h"
+#include "check/mail_check.h"
+#include "tools/host/judge.h"
+#include "tools/host/mail_inputs.h"
+
+namespace {
+
+// No real address is longer; a longer run of such bytes is not worth the
+// quadratic search for entries inside it.
+constexpr size_t kMaxAddress = 254;
+
+bool IsAsciiAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsLocalChar(char c) {
+    return IsAsciiAlnum(static_cast<unsigned char>(c)) ||
+           (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
+}
+
+bool IsDomainChar(char c) {
+    return IsAsciiAlnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string Folded(std::string text) {
+    for (char& c : text) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The addresses around each "@" in text[from, to).
+void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<std::string>& found) {
+    for (size_t at = text.find('@', from); at < to; at = text.find('@', at + 1)) {
+        size_t begin = at;
+        while (begin > from && IsLocalChar(text[begin - 1])) --begin;
+        while (begin < at && text[begin] == '.') ++begin;
+        size_t end = at + 1;
+        while (end < to && IsDomainChar(text[end])) ++end;
+        while (end > at + 1 && (text[end - 1] == '.' || text[end - 1] == '-')) --end;
+        if (begin == at || end == at + 1 || end - begin > kMaxAddress) continue;
+        found.push_back(Folded(text.substr(begin, end - begin)));
+    }
+}
+
+// The address after each blank-delimited "for" in a Received value: the
+// recipient the receiving server delivered this copy to.
+void ForClauses(const std::string& value, std::vector<std::string>& found) {
+    const std::string folded = Folded(value);
+    for (size_t at = folded.find("for"); at != std::string::npos; at = folded.find("for", at + 3)) {
+        if (at == 0 || !IsBlank(folded[at - 1]) || at + 3 >= folded.size() ||
+            !IsBlank(folded[at + 3])) {
+            continue;
+        }
+        size_t start = at + 3;
+        while (start < folded.size() && IsBlank(folded[start])) ++start;
+        size_t end;
+        if (start < folded.size() && folded[start] == '<') {
+            end = folded.find('>', ++start);
+        } else {
+            end = folded.find_first_of(" \t;", start);
+        }
+        AddressesIn(folded, start, std::min(end, folded.size()), found);
+    }
+}
+
+bool NamesAddresses(const std::string& name) {
+    return IsAddressHeader(name) && !EqualsNoCase(name.c_str(), "Received");
+}
+
+std::string ReasonUnpassable(const std::vector<Header>& headers) {
+    const Header* named = nullptr;
+    bool received = false;
+    for (const Header& header : headers) {
+        if (!named && NamesAddresses(header.name)) named = &header;
+        received |= EqualsNoCase(header.name.c_str(), "Received");
+    }
+    std::string reason = named
+                             ? OneLine(named->name + ": " + named->value, 50) + " names no address"
+                             : "no To, Cc or Envelope-To header";
+    reason += received ? ", and no Received line names one" : ", and no Received line";
+    return reason;
+}
+
+std::vector<const std::string*> AddressValues(const std::vector<Header>& headers) {
+    std::vector<const std::string*> values;
+    for (const Header& header : headers) {
+        if (IsAddressHeader(header.name)) values.push_back(&header.value);
+    }
+    return values;
+}
+
+class Learner {
+  public:
+    Learner(Proposal& proposal, std::FILE* err, std::FILE* progressTo)
+        : proposal_(proposal), err_(err), progress_(progressTo) {}
+
+    void Read(const std::vector<std::string>& paths, const MailSink& sink) {
+        for (const std::string& path : paths) {
+            std::vector<InputFile> files;
+            std::vector<InputError> errors;
+            CollectInputs(path, files, errors);
+            for (const InputError& error : errors) Unreadable(error.path, error.reason);
+            for (const InputFile& file : files) {
+                std::string failure;
+                ReadOutcome outcome;
+                try {
+                    outcome = ReadMails(file, sink, bytes_, failure);
+                } catch (const std::bad_alloc&) {
+                    outcome = ReadOutcome::kFailed;
+                    failure = "out of memory";
+                }
+                if (outcome == ReadOutcome::kNotMail) ++proposal_.skipped;
+                if (outcome == ReadOutcome::kFailed) Unreadable(file.path, failure);
+            }
+        }
+    }
+
+    void Good(const std::string& label, const char* data, size_t size) {
+        progress_.Mail(bytes_);
+        if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
+        const std::vector<Header> headers = ParseHeaders(data, size);
+        ++proposal_.mails;
+        if (AddressValues(headers).empty()) {
+            ++proposal_.withoutHeaders;
+            return;
+        }
+        const std::vector<std::string> found = AddressesOf(headers);
+        if (found.empty()) {
+            if (++proposal_.unpassable <= kMaxShown) {
+                proposal_.shown.push_back({label, ReasonUnpassable(headers)});
+            }
+            return;
+        }
+        std::vector<uint32_t> kind;
+        for (const std::string& address : found) {
+            const auto id = ids_.emplace(address, static_cast<uint32_t>(addresses_.size()));
+            if (id.second) addresses_.push_back(address);
+            kind.push_back(id.first->second);
+        }
+        std::sort(kind.begin(), kind.end());
+        ++kinds_[kind];
+    }
+
+    void Spam(const char* data, size_t size) {
+        progress_.Mail(bytes_);
+        if (!data) return;
+        const std::vector<Header> headers = ParseHeaders(data, size);
+        ++proposal_.spamMails;
+        const std::vector<const std::string*> values = AddressValues(headers);
+        if (values.empty()) {
+            ++proposal_.spamWithoutHeaders;
+            return;
+        }
+        bool passed = false;
+        for (ProposedEntry& entry : proposal_.entries) {
+            const bool lets = std::any_of(values.begin(), values.end(), [&](const std::string* v) {
+                return ContainsNoCase(v->c_str(), entry.text.c_str()) != nullptr;
+            });
+            entry.spam += lets;
+            passed |= lets;
+        }
+        proposal_.spamPassed += passed;
+    }
+
+    void Propose(bool domains) {
+        std::vector<uint64_t> counts;
+        std::vector<std::vector<uint32_t>> kindsOf(addresses_.size());
+        for (const auto& kind : kinds_) {
+            for (const uint32_t id : kind.first) kindsOf[id].push_back(uint32_t(counts.size()));
+            counts.push_back(kind.second);
+        }
+        // Which mails each address lets through by the plug-in's rule: those
+        // naming it, and those naming an address that holds it as a part.
+        std::vector<std::vector<uint32_t>> covers(addresses_.size());
+        for (uint32_t id = 0; id < addresses_.size(); ++id) {
+            const std::string& whole = addresses_[id];
+            const size_t at = whole.find('@');
+            for (size_t begin = 0; begin <= at; ++begin) {
+                for (size_t end = at + 2; end <= whole.size(); ++end) {
+                    const auto part = ids_.find(whole.substr(begin, end - begin));
+                    if (part == ids_.end()) continue;
+                    auto& into = covers[part->second];
+                    into.insert(into.end(), kindsOf[id].begin(), kindsOf[id].end());
+                }
+            }
+        }
+        for (auto& kinds : covers) {
+            std::sort(kinds.begin(), kinds.end());
+            kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
+        }
+        std::vector<Choice> chosen = Greedy(covers, counts);
+        Prune(chosen, counts.size());
+        if (domains) Fold(chosen, kindsOf);
+        Prune(chosen, counts.size());
+        Count(chosen, counts);
+    }
+
+  private:
+    struct Choice {
+        std::string text;
+        std::vector<uint32_t> kinds;
+    };
+
+    // Greedy set cover, lazily updated: an entry's gain only falls as others
+    // are chosen, so a popped gain that still tops the heap is the best.
+    std::vector<Choice> Greedy(const std::vector<std::vector<uint32_t>>& covers,
+                               const std::vector<uint64_t>& counts) {
+        std::vector<bool> covered(counts.size(), false);
+        auto gainOf = [&](uint32_t id) {
+            uint64_t gain = 0;
+            for (const uint32_t kind : covers[id]) gain += covered[kind] ? 0 : counts[kind];
+            return gain;
+        };
+        using Item = std::pair<uint64_t, uint32_t>;
+        // Equal gains: the alphabetically first address, so runs repeat.
+        auto less = [this](const Item& a, const Item& b) {
+            if (a.first != b.first) return a.first < b.first;
+            return addresses_[a.second] > addresses_[b.second];
+        };
+        std::priority_queue<Item, std::vector<Item>, decltype(less)> heap(less);
+        for (uint32_t id = 0; id < addresses_.size(); ++id) heap.push({gainOf(id), id});
+        std::vector<Choice> chosen;
+        while (!heap.empty()) {
+            Item top = heap.top();
+            heap.pop();
+            top.first = gainOf(top.second);
+            if (top.first == 0) continue;
+            if (!heap.empty() && less(top, heap.top())) {
+                heap.push(top);
+                continue;
+            }
+            for (const uint32_t kind : covers[top.second]) covered[kind] = true;
+            chosen.push_back({addresses_[top.second], covers[top.second]});
+        }
+        return chosen;
+    }
+
+    // Drops, latest first, each entry whose mails others all let through.
+    static void Prune(std::vector<Choice>& chosen, size_t kindCount) {
+        std::vector<uint32_t> coverers(kindCount, 0);
+        for (const Choice& choice : chosen) {
+            for (const uint32_t kind : choice.kinds) ++coverers[kind];
+        }
+        for (size_t i = chosen.size(); i-- > 0;) {
+            const auto& kinds = chosen[i].kinds;
+            if (!std::all_of(kinds.begin(), kinds.end(),
+                             [&](uint32_t kind) { return coverers[kind] > 1; })) {
+                continue;
+            }
+            for (const uint32_t kind : kinds) --coverers[kind];
+            chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+
+    // "@domain", not the bare domain: that would also stand in the Received
+    // lines of the user's own mail servers, and so let every mail through.
+    void Fold(std::vector<Choice>& chosen, const std::vector<std::vector<uint32_t>>& kindsOf) {
+        std::map<std::string, int> perDomain;
+        for (const Choice& choice : chosen) ++perDomain[choice.text.substr(choice.text.find('@'))];
+        std::vector<Choice> folded;
+        for (const auto& domain : perDomain) {
+            if (domain.second < 3) continue;
+            Choice entry{domain.first, {}};
+            for (uint32_t id = 0; id < addresses_.size(); ++id) {
+                if (addresses_[id].find(domain.first) == std::string::npos) continue;
+                entry.kinds.insert(entry.kinds.end(), kindsOf[id].begin(), kindsOf[id].end());
+            }
+            std::sort(entry.kinds.begin(), entry.kinds.end());
+            entry.kinds.erase(std::unique(entry.kinds.begin(), entry.kinds.end()),
+                              entry.kinds.end());
+            folded.push_back(std::move(entry));
+        }
+        // Folded entries go first, so that pruning weighs the addresses before them.
+        for (Choice& choice : chosen) {
+            if (perDomain[choice.text.substr(choice.text.find('@'))] < 3) {
+                folded.push_back(std::move(choice));
+            }
+        }
+        chosen = std::move(folded);
+    }
+
+    void Count(const std::vector<Choice>& chosen, const std::vector<uint64_t>& counts) {
+        std::vector<uint32_t> coverers(counts.size(), 0);
+        for (const Choice& choice : chosen) {
+            for (const uint32_t kind : choice.kinds) ++coverers[kind];
+        }
+        for (const Choice& choice : chosen) {
+            ProposedEntry entry;
+            entry.text = choice.text;
+            for (const uint32_t kind : choice.kinds) {
+                entry.mails += counts[kind];
+                if (coverers[kind] == 1) entry.only += counts[kind];
+            }
+            proposal_.entries.push_back(entry);
+        }
+        std::sort(proposal_.entries.begin(), proposal_.entries.end(),
+                  [](const ProposedEntry& a, const ProposedEntry& b) {
+                      return a.mails != b.mails ? a.mails > b.mails : a.text < b.text;
+                  });
+    }
+
+    void Unreadable(const std::string& path, const std::string& reason) {
+        ++proposal_.unreadable;
+        std::fprintf(err_, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
+    }
+
+    Proposal& proposal_;
+    std::FILE* err_;
+    ProgressLine progress_;
+    uint64_t bytes_ = 0;
+    std::unordered_map<std::string, uint32_t> ids_;
+    std::vector<std::string> addresses_;
+    // Mails that name the same addresses are one kind, counted, so that an
+    // archive of millions of mails takes memory by what it names, not its size.
+    std::map<std::vector<uint32_t>, uint64_t> kinds_;
+};
+
+void NoChunk(void*, const char*, size_t) {}
+
+unsigned long long U(uint64_t n) {
+    return static_cast<unsigned long long>(n);
+}
+
+const char* Plural(uint64_t n) {
+    return n == 1 ? "" : "s";
+}
+
+}  // namespace
+
+std::vector<std::string> AddressesOf(const std::vector<Header>& headers) {
+    std::vector<std::string> found;
+    for (const Header& header : headers) {
+        if (NamesAddresses(header.name)) {
+            AddressesIn(header.value, 0, header.value.size(), found);
+        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
+            ForClauses(header.value, found);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
+               bool domains, std::FILE* err, std::FILE* progressTo) {
+    Proposal proposal;
+    {
+        Learner learner(proposal, err, progressTo);
+        learner.Read(good, [&](const std::string& label, const char* data, size_t size) {
+            learner.Good(label, data, size);
+        });
+        learner.Propose(domains);
+        learner.Read(spam, [&](const std::string&, const char* data, size_t size) {
+            learner.Spam(data, size);
+        });
+    }
+    return proposal;
+}
+
+void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out) {
+    if (listOnly) {
+        for (const ProposedEntry& entry : proposal.entries) {
+            std::fprintf(out, "%s\n", entry.text.c_str());
+        }
+        return;
+    }
+    std::fprintf(out, "%llu good mail%s read.\n", U(proposal.mails), Plural(proposal.mails));
+    if (proposal.entries.empty()) {
+        std::fprintf(out, "No entry to propose: none of them names an address.\n");
+    } else {
+        size_t width = 5;
+        for (const ProposedEntry& entry : proposal.entries)
+            width = std::max(width, entry.text.size());
+        std::fprintf(out, "Proposed list, %zu entr%s:\n  %-*s  %11s  %12s%s\n",
+                     proposal.entries.size(), proposal.entries.size() == 1 ? "y" : "ies",
+                     static_cast<int>(width), "entry", "lets through", "only through",
+                     withSpam ? "  spam" : "");
+        for (const ProposedEntry& entry : proposal.entries) {
+            std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), entry.text.c_str(),
+                         U(entry.mails), U(entry.only));
+            if (withSpam) {
+                std::fprintf(out, "  %4llu%s", U(entry.spam),
+                             entry.spam > 0 ? "  lets spam through" : "");
+            }
+            std::fprintf(out, "\n");
+        }
+    }
+    if (proposal.withoutHeaders > 0) {
+        const bool one = proposal.withoutHeaders == 1;
+        std::fprintf(out,
+                     "%llu mail%s without a To, Cc, Envelope-To or Received header: the plug-in "
+                     "passes %s whatever the list.\n",
+                     U(proposal.withoutHeaders), one ? "" : "s", one ? "it" : "them");
+    }
+    if (proposal.unpassable > 0) {
+        std::fprintf(out, "%llu mail%s that no address entry can let through:\n",
+                     U(proposal.unpassable), Plural(proposal.unpassable));
+        for (const Unpassable& mail : proposal.shown) {
+            std::fprintf(out, "  %s\n      %s\n", mail.label.c_str(), mail.reason.c_str());
+        }
+        if (proposal.unpassable > proposal.shown.size()) {
+            std::fprintf(out, "  and %llu more\n", U(proposal.unpassable - proposal.shown.size()));
+        }
+    }
+    if (withSpam) {
+        std::fprintf(out, "Of %llu spam mail%s, the proposed list lets %llu through",
+                     U(proposal.spamMails), Plural(proposal.spamMails), U(proposal.spamPassed));
+        if (proposal.spamWithoutHeaders > 0) {
+            std::fprintf(
+                out,
+                "; %llu more pass%s whatever the list (no To, Cc, Envelope-To or Received header)",
+                U(proposal.spamWithoutHeaders), proposal.spamWithoutHeaders == 1 ? "es" : "");
+        }
+        std::fprintf(out, ".\n");
+    }
+}
+
+bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out) {
+    if (listPath.size() >= kPathSize) {
+        std::fprintf(out, "The path %s is too long for the plug-in; nothing was added.\n",
+                     listPath.c_str());
+        return false;
+    }
+    // A file that exists but can't be read loads as an empty list: saving that
+    // would replace the user's entries with the new ones alone.
+    if (KindOfPath(listPath) != PathKind::kMissing &&
+        !ReadFileChunks(listPath.c_str(), NoChunk, nullptr)) {
+        std::fprintf(out, "Could not read %s, so nothing was added to it.\n", listPath.c_str());
+        return false;
+    }
+    std::memcpy(g_modulePath, listPath.c_str(), listPath.size() + 1);
+    LoadAddressList();
+    std::vector<std::string> added;
+    for (const ProposedEntry& entry : proposal.entries) {
+        if (FindAddress(entry.text.c_str())) continue;
+        if (!AddAddress(entry.text.c_str())) {
+            std::fprintf(out, "Out of memory; nothing was added to %s.\n", listPath.c_str());
+            return false;
+        }
+        added.push_back(entry.text);
+    }
+    if (added.empty()) {
+        std::fprintf(out, "Nothing to add: %s already holds every proposed entry.\n",
+                     listPath.c_str());
+        return true;
+    }
+    if (!SaveAddressList()) {
+        std::fprintf(out, "Could not write %s; it is as it was, and nothing was added.\n",
+                     listPath.c_str());
+        return false;
+    }
+    std::fprintf(out, "Added %zu entr%s to %s:\n", added.size(), added.size() == 1 ? "y" : "ies",
+                 listPath.c_str());
+    for (const std::string& text : added) std::fprintf(out, "  %s\n", text.c_str());
+    return true;
+}

@@ -1,0 +1,56 @@
+// quorvel-host learn: the shortest list that lets all of the user's good mail
+// through, found from that mail, with what each entry does.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/host/mail_parser.h"
+
+struct ProposedEntry {
+    std::string text;
+    uint64_t mails = 0;  // good mails it lets through
+    uint64_t only = 0;   // of those, the ones no other proposed entry lets through
+    uint64_t spam = 0;   // spam mails it lets through
+};
+
+struct Unpassable {
+    std::string label;
+    std::string reason;
+};
+
+struct Proposal {
+    std::vector<ProposedEntry> entries;  // in the order they are printed
+    uint64_t mails = 0;
+    uint64_t withoutHeaders = 0;  // pass whatever the list
+    uint64_t unpassable = 0;
+    std::vector<Unpassable> shown;  // the first kMaxShown of them
+    uint64_t spamMails = 0;
+    uint64_t spamWithoutHeaders = 0;
+    uint64_t spamPassed = 0;  // spam the whole proposal lets through
+    int unreadable = 0;
+    int skipped = 0;
+};
+
+constexpr size_t kMaxShown = 50;
+
+// The whole addresses that a mail names in its To, Cc and Envelope-To values
+// and in the "for" clause of its Received values, lower-cased.
+std::vector<std::string> AddressesOf(const std::vector<Header>& headers);
+
+// Reads the good mail, proposes entries, then counts what each lets through of
+// the spam. With domains, three or more proposed addresses at one domain become
+// one "@domain" entry. Unreadable inputs are named on err; progressTo, when
+// given, is a terminal.
+Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
+               bool domains, std::FILE* err, std::FILE* progressTo = nullptr);
+
+// The report, or with listOnly the entries alone, one a line.
+void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out);
+
+// Adds the entries that the list file at listPath lacks (ASCII case ignored)
+// through the plug-in's own load and save, and says what it added. False, after
+// saying why, when the file could not be written or could not be read first.
+bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out);

@@ -1,0 +1,280 @@
+#include "tools/host/list_health.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <cstdint>
+#include <unordered_map>
+
+#include "addresses/ascii_case.h"
+#include "addresses/file_io.h"
+#include "addresses/list_file.h"
+#include "tools/host/mail_inputs.h"
+
+namespace {
+
+struct RawLine {
+    size_t number;  // counted from 1
+    size_t length;  // after CR LF became LF, without the line end
+    std::string text;
+};
+
+// Lines as the reader counts them: CR LF is one line end, Ctrl-Z ends the data.
+std::vector<RawLine> LongLines(const char* data, size_t size) {
+    std::vector<RawLine> lines;
+    size_t number = 1;
+    for (size_t pos = 0; pos < size;) {
+        const char* end = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
+        size_t length = end ? static_cast<size_t>(end - data) - pos : size - pos;
+        const void* stop = std::memchr(data + pos, '\x1a', length);
+        if (stop) length = static_cast<size_t>(static_cast<const char*>(stop) - data) - pos;
+        size_t text = length;
+        if (text > 0 && data[pos + text - 1] == '\r' && (end && !stop)) --text;
+        if (text > kMaxPiece) lines.push_back({number, text, std::string(data + pos, text)});
+        if (stop || !end) break;
+        pos += length + 1;
+        ++number;
+    }
+    return lines;
+}
+
+std::string Folded(const std::string& text) {
+    std::string folded = text;
+    for (char& c : folded) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return folded;
+}
+
+// Words that stand in nearly every Received line, and top-level domains that
+// stand in nearly every address.
+bool IsCommonWord(const std::string& folded) {
+    static const char* const kWords[] = {"com",  "net",   "org",    "edu",  "gov",
+                                         "info", "biz",   "from",   "with", "for",
+                                         "smtp", "esmtp", "esmtps", "mail", "localhost"};
+    return std::any_of(std::begin(kWords), std::end(kWords),
+                       [&](const char* word) { return folded == word; });
+}
+
+// Why the entry lets nearly every mail through, or empty.
+std::string TooBroad(const std::string& entry) {
+    if (entry.find_first_not_of(" \t.") == std::string::npos) {
+        return "is only blanks or dots: nearly every mail has them in its headers, so this entry "
+               "lets nearly all mail through, spam included";
+    }
+    if (entry.size() < 3) {
+        return "is shorter than three characters: it stands somewhere in nearly every mail's "
+               "headers, so this entry lets nearly all mail through, spam included";
+    }
+    const std::string folded = Folded(entry);
+    const size_t word = folded.find_first_not_of('.');
+    const std::string bare = folded.substr(word);
+    const bool letters = bare.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+    if (letters && (word > 0 || IsCommonWord(bare))) {
+        return "is a bare ending or word, not an address: it stands in nearly every mail's "
+               "addresses or delivery lines, so this entry lets nearly all mail through, spam "
+               "included";
+    }
+    return {};
+}
+
+constexpr uint64_t kHashBase = 1000003;
+
+// prefix[k]: the hash of the first k bytes, so that any part's hash takes O(1).
+std::vector<uint64_t> Hashes(const std::string& text) {
+    std::vector<uint64_t> prefix(text.size() + 1, 0);
+    for (size_t k = 0; k < text.size(); ++k) {
+        prefix[k + 1] = prefix[k] * kHashBase + static_cast<unsigned char>(text[k]);
+    }
+    return prefix;
+}
+
+struct ParsedEntries {
+    std::vector<std::string> texts;
+    bool outOfMemory = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
+void TakeEntry(void* context, const char* text) {
+    auto* entries = static_cast<ParsedEntries*>(context);
+    try {
+        if (!entries->outOfMemory) entries->texts.push_back(text);
+    } catch (const std::bad_alloc&) {
+        entries->outOfMemory = true;
+    }
+}
+
+// The entries as the plug-in loads them, in file order.
+std::vector<std::string> ParseEntries(const char* data, size_t size) {
+    ParsedEntries entries;
+    ListFileParser parser(TakeEntry, &entries);
+    parser.Feed(data, size);
+    parser.Finish();
+    if (entries.outOfMemory) throw std::bad_alloc();
+    return std::move(entries.texts);
+}
+
+struct FileBytes {
+    std::string bytes;
+    bool tooLarge = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
+void AppendChunk(void* context, const char* data, size_t size) {
+    auto* file = static_cast<FileBytes*>(context);
+    if (file->tooLarge) return;
+    try {
+        file->bytes.append(data, size);
+    } catch (const std::bad_alloc&) {
+        file->tooLarge = true;
+        std::string().swap(file->bytes);
+    }
+}
+
+// False when memory ran out.
+bool Examine(const std::string& bytes, std::vector<ListWarning>& warnings, std::string& whole) {
+    try {
+        warnings = ExamineList(bytes.data(), bytes.size());
+        if (ParseEntries(bytes.data(), bytes.size()).empty())
+            whole = "The list is empty, so the plug-in passes every mail.";
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::string Wrapped(const std::string& text, size_t indent, size_t hanging, size_t width) {
+    std::string lines;
+    std::string line(indent, ' ');
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        const bool empty = line.find_first_not_of(' ') == std::string::npos;
+        if (!empty && line.size() + 1 + word.size() > width) {
+            lines += line + "\n";
+            line.assign(hanging, ' ');
+        } else if (!empty) {
+            line += ' ';
+        }
+        line += word;
+        start = end + 1;
+    }
+    return lines + line + "\n";
+}
+
+std::string ShowEntry(const std::string& entry) {
+    std::string shown = "\"";
+    for (const char c : entry) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (static_cast<unsigned char>(c) < 0x20)
+            shown += '?';
+        else
+            shown += c;
+    }
+    return shown + "\"";
+}
+
+std::vector<ListWarning> ExamineList(const char* data, size_t size) {
+    const std::vector<std::string> entries = ParseEntries(data, size);
+
+    std::vector<ListWarning> warnings;
+    for (const RawLine& line : LongLines(data, size)) {
+        const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
+        warnings.push_back(
+            {line.text.substr(0, 40) + "...",
+             "line " + std::to_string(line.number) + " is " + std::to_string(line.length) +
+                 " characters long, but the plug-in reads at most " + std::to_string(kMaxPiece) +
+                 " per line: it cuts this one into " + std::to_string(pieces) +
+                 " entries, none of them what you wrote, and saving the list keeps them cut"});
+    }
+
+    std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
+    std::vector<std::string> folded;
+    folded.reserve(entries.size());
+    for (const std::string& entry : entries) folded.push_back(Folded(entry));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        const std::string broad = TooBroad(entry);
+        if (!broad.empty()) warnings.push_back({entry, broad});
+        if (!entry.empty() && entry.back() == '\r') {
+            warnings.push_back({entry,
+                                "ends in an invisible carriage-return character, which no "
+                                "header holds: this entry lets no mail through"});
+        }
+        const auto first = seen.emplace(folded[i], i);
+        if (!first.second) {
+            warnings.push_back({entry, "is in the list twice (also as " +
+                                           ShowEntry(entries[first.first->second]) +
+                                           "): the second one changes nothing"});
+        }
+    }
+    // An entry that holds another as a part: every mail it would let through,
+    // the shorter one lets through already. Parts are looked up by a rolling
+    // hash, at the lengths that entries have, so a long list stays quick.
+    std::unordered_map<uint64_t, size_t> byHash;  // entries that may be a part
+    std::vector<size_t> lengths;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!TooBroad(entries[i]).empty()) continue;
+        byHash.emplace(Hashes(folded[i]).back(), i);
+        lengths.push_back(folded[i].size());
+    }
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    std::vector<uint64_t> powers(1, 1);
+    while (!lengths.empty() && powers.size() <= lengths.back()) {
+        powers.push_back(powers.back() * kHashBase);
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!TooBroad(entries[i]).empty()) continue;
+        const std::string& text = folded[i];
+        const std::vector<uint64_t> prefix = Hashes(text);
+        size_t other = entries.size();
+        for (size_t start = 0; start < text.size() && other == entries.size(); ++start) {
+            for (const size_t length : lengths) {
+                if (length >= text.size() || start + length > text.size()) break;
+                const uint64_t hash = prefix[start + length] - prefix[start] * powers[length];
+                const auto hit = byHash.find(hash);
+                if (hit != byHash.end() && text.compare(start, length, folded[hit->second]) == 0) {
+                    other = hit->second;
+                    break;
+                }
+            }
+        }
+        if (other == entries.size()) continue;
+        warnings.push_back({entries[i], "contains the entry " + ShowEntry(entries[other]) +
+                                            ", which lets through every mail this one would: "
+                                            "this longer entry never decides anything"});
+    }
+    return warnings;
+}
+
+int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out) {
+    FileBytes file;
+    std::vector<ListWarning> warnings;
+    std::string whole;  // a warning about the list as a whole
+    if (KindOfPath(path) == PathKind::kMissing) {
+        whole = "There is no list file " + path + ", so the plug-in passes every mail.";
+    } else if (!ReadFileChunks(path.c_str(), AppendChunk, &file)) {
+        whole = "The list file " + path +
+                " can't be read, so the plug-in starts with no list and passes every mail.";
+    } else if (file.tooLarge || !Examine(file.bytes, warnings, whole)) {
+        warnings.clear();
+        whole = "The list file " + path + " is too large to look through.";
+        sayWhenEmpty = true;
+    }
+    if (!sayWhenEmpty) whole.clear();
+    if (warnings.empty() && whole.empty()) return 0;
+    std::fprintf(out, "Warnings about your list %s:\n", path.c_str());
+    if (!whole.empty()) std::fprintf(out, "  %s\n", whole.c_str());
+    for (const ListWarning& warning : warnings) {
+        const std::string text = ShowEntry(warning.entry) + " " + warning.message + ".";
+        std::fprintf(out, "%s", Wrapped(text, 2, 4, 79).c_str());
+    }
+    std::fprintf(out, "\n");
+    return static_cast<int>(warnings.size()) + (whole.empty() ? 0 : 1);
+}
