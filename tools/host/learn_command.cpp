@@ -9,7 +9,6 @@
 
 #include "addresses/address_list.h"
 #include "addresses/ascii_case.h"
-#include "addresses/file_io.h"
 #include "check/mail_check.h"
 #include "tools/host/judge.h"
 #include "tools/host/mail_inputs.h"
@@ -329,8 +328,6 @@ class Learner {
     std::map<std::vector<uint32_t>, uint64_t> kinds_;
 };
 
-void NoChunk(void*, const char*, size_t) {}
-
 unsigned long long U(uint64_t n) {
     return static_cast<unsigned long long>(n);
 }
@@ -435,15 +432,13 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
                      listPath.c_str());
         return false;
     }
-    // A file that exists but can't be read loads as an empty list: saving that
-    // would replace the user's entries with the new ones alone.
-    if (KindOfPath(listPath) != PathKind::kMissing &&
-        !ReadFileChunks(listPath.c_str(), NoChunk, nullptr)) {
+    std::memcpy(g_modulePath, listPath.c_str(), listPath.size() + 1);
+    LoadAddressList();
+    // A list read only in part is never saved: that would cut the user's file.
+    if (AddressListLoadIncomplete()) {
         std::fprintf(out, "Could not read %s, so nothing was added to it.\n", listPath.c_str());
         return false;
     }
-    std::memcpy(g_modulePath, listPath.c_str(), listPath.size() + 1);
-    LoadAddressList();
     std::vector<std::string> added;
     for (const ProposedEntry& entry : proposal.entries) {
         if (FindAddress(entry.text.c_str())) continue;
