@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "addresses/address_list.h"
+#include "plugin/host_service.h"
 #include "plugin/module.h"
 #include "ui/dialogs.h"
 

@@ -8,7 +8,6 @@ OptionsPageInfo* g_optionsPage = nullptr;
 namespace {
 // A constant of its own, so no host can write the PluginInfo name through it.
 const char kPluginName[] = "Quorvel";
-const char kHostName[] = "Spamihilator";
 
 void SendToHost(HostServiceProc host, uint32_t code, void* data) {
     ServiceRequest request;

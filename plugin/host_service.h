@@ -1,36 +1,11 @@
-// Records and calls that cross between the host and the plug-in in both
-// directions. Layouts are the host's; the 32-bit build checks them in records.h.
+// The plug-in's side of the host's service: what it answers through
+// ReceiveService, and the requests through which the host adapts its dialogs
+// and texts.
 #pragma once
 
 #include <cstdint>
 
-struct ServiceRequest {
-    uint32_t size;       // sizeof(ServiceRequest) on the host's side: 20
-    const char* target;  // "Spamihilator" on requests the plug-in sends
-    uint32_t code;
-    uint32_t reserved;
-    void* data;
-};
-
-// The host's callback; its result is never looked at.
-using HostServiceProc = int32_t (*)(ServiceRequest* request);
-
-// The text request's record: the host writes its text for source into destination.
-struct TextRequest {
-    uint32_t size;  // 16
-    const char* source;
-    char* destination;
-    int32_t destinationSize;  // in bytes, the zero byte included
-};
-
-// ReceiveService codes, host to plug-in.
-constexpr uint32_t RS_HOST_CALLBACK = 0;
-constexpr uint32_t RS_GET_NAME = 1;
-constexpr uint32_t RS_GET_OPTIONS_PAGE = 2;
-
-// Requests the plug-in sends to the host.
-constexpr uint32_t HS_ADAPT_DIALOG = 0x10000000;
-constexpr uint32_t HS_ADAPT_TEXT = 0x10000002;
+#include "plugin/host_api.h"
 
 struct OptionsPageInfo;
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "check/mail_check.h"
-#include "plugin/host_service.h"
+#include "plugin/host_api.h"
 
 struct PluginInfo {
     uint32_t version;  // 0x00010005
@@ -47,20 +47,24 @@ static_assert(offsetof(PluginInfo, name) == 0x08, "name at 0x08");
 static_assert(offsetof(PluginInfo, author) == 0x58, "author at 0x58");
 static_assert(offsetof(PluginInfo, description) == 0xA8, "description at 0xA8");
 static_assert(offsetof(PluginInfo, reserved) == 0xF8, "reserved at 0xF8");
-static_assert(offsetof(PluginInfo, releasePlugin) == 0xFC, "ReleasePlugin at 0xFC");
-static_assert(offsetof(PluginInfo, showSettings) == 0x100, "ShowSettings at 0x100");
-static_assert(offsetof(PluginInfo, checkMail) == 0x104, "CheckMail at 0x104");
+static_assert(offsetof(PluginInfo, releasePlugin) == kPluginInfoReleasePlugin,
+              "ReleasePlugin at 0xFC");
+static_assert(offsetof(PluginInfo, showSettings) == kPluginInfoShowSettings,
+              "ShowSettings at 0x100");
+static_assert(offsetof(PluginInfo, checkMail) == kPluginInfoCheckMail, "CheckMail at 0x104");
 static_assert(sizeof(PluginInfoBlock) == 276, "PluginInfo and its zeros are 276 bytes");
 
 static_assert(sizeof(OptionsPageInfo) == 40, "OptionsPageInfo is 40 bytes");
-static_assert(offsetof(OptionsPageInfo, instance) == 0x08, "instance at 0x08");
-static_assert(offsetof(OptionsPageInfo, templateId) == 0x0C, "template at 0x0C");
-static_assert(offsetof(OptionsPageInfo, dialogProc) == 0x10, "dialog procedure at 0x10");
-static_assert(offsetof(OptionsPageInfo, caption) == 0x14, "caption at 0x14");
+static_assert(offsetof(OptionsPageInfo, instance) == kOptionsPageInstance, "instance at 0x08");
+static_assert(offsetof(OptionsPageInfo, templateId) == kOptionsPageTemplate, "template at 0x0C");
+static_assert(offsetof(OptionsPageInfo, dialogProc) == kOptionsPageDialogProc,
+              "dialog procedure at 0x10");
+static_assert(offsetof(OptionsPageInfo, caption) == kOptionsPageCaption, "caption at 0x14");
 static_assert(offsetof(OptionsPageInfo, reserved) == 0x18, "reserved at 0x18");
 static_assert(offsetof(OptionsPageInfo, flag) == 0x1C, "flag at 0x1C");
-static_assert(offsetof(OptionsPageInfo, icon) == 0x20, "icon at 0x20");
-static_assert(offsetof(OptionsPageInfo, helpDocument) == 0x24, "help document at 0x24");
+static_assert(offsetof(OptionsPageInfo, icon) == kOptionsPageIcon, "icon at 0x20");
+static_assert(offsetof(OptionsPageInfo, helpDocument) == kOptionsPageHelpDocument,
+              "help document at 0x24");
 
 static_assert(sizeof(ServiceRequest) == 20, "ServiceRequest is 20 bytes");
 static_assert(offsetof(ServiceRequest, target) == 0x04, "target at 0x04");
