@@ -13,6 +13,15 @@
 AddressList g_addressList = {nullptr};
 char g_modulePath[kPathSize] = {};
 
+namespace {
+uint32_t g_changeCount = 1;
+
+// Callers hold the lock.
+void CountChange() {
+    if (++g_changeCount == 0) g_changeCount = 1;
+}
+}  // namespace
+
 ListLock::ListLock() {
     AcquireListLock();
 }
@@ -54,6 +63,7 @@ void LoadAddressList() {
     if (g_addressList.head || g_modulePath[0] == '\0') return;
     ListFileParser parser(AddLoadedEntry, nullptr);
     if (ReadFileChunks(g_modulePath, FeedParser, &parser)) parser.Finish();
+    CountChange();
 }
 
 bool SaveAddressList() {
@@ -95,6 +105,7 @@ bool AddAddress(const char* text) {
     if (g_addressList.head) g_addressList.head->prev = entry;
     g_addressList.head = entry;
     IndexAddedEntry(entry);
+    CountChange();
     return true;
 }
 
@@ -108,6 +119,7 @@ void RemoveAddress(AddressEntry* entry) {
     if (entry->next) entry->next->prev = entry->prev;
     IndexRemovedEntry(entry);
     DestroyEntry(entry);
+    CountChange();
 }
 
 void ReleasePlugin() {
@@ -117,4 +129,10 @@ void ReleasePlugin() {
         DestroyEntry(head);
     }
     ReleaseAddressIndex();
+    CountChange();
+}
+
+uint32_t ListChangeCount() {
+    ListLock lock;
+    return g_changeCount;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct AddressEntry {
     char* text;  // malloc'd, exactly its length plus the zero byte
@@ -49,6 +50,10 @@ bool AddAddress(const char* text);
 void RemoveAddress(AddressEntry* entry);
 // Frees every entry; the list is empty afterwards. Published to the host.
 void ReleasePlugin();
+
+// Bumped under the lock by every change: add, remove, release, load. Never 0,
+// so a viewer can keep 0 for "never filled". Equal counts mean the same list.
+uint32_t ListChangeCount();
 
 // True when a and b are equal, ignoring the case of ASCII letters only.
 bool EqualsNoCase(const char* a, const char* b);

@@ -1,6 +1,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
 #include "addresses/address_list.h"
 #include "plugin/host_service.h"
 #include "plugin/module.h"
@@ -78,15 +83,111 @@ INT_PTR OnInitDialog(HWND dialog) {
     return TRUE;
 }
 
-// Rebuilt each time the window shows or hides, so a page shown again reflects
-// edits made elsewhere; the list view's sort puts the rows in order.
+// The list's change count when the rows were last filled from it, kept in the
+// dialog's own slot; 0 until the first fill, and after a fill that fell short.
+uint32_t FilledAt(HWND dialog) {
+    return static_cast<uint32_t>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+void SetFilledAt(HWND dialog, uint32_t count) {
+    SetWindowLongPtrA(dialog, DWLP_USER, static_cast<LONG_PTR>(count));
+}
+
+// An edit made here keeps rows that were in step with the list in step.
+// Caller holds the list's lock across the edit.
+class RowsInStep {
+  public:
+    explicit RowsInStep(HWND dialog)
+        : dialog_(dialog), inStep_(FilledAt(dialog) == ListChangeCount()) {}
+    void EditDone(bool rowsFollowed) const {
+        if (inStep_) SetFilledAt(dialog_, rowsFollowed ? ListChangeCount() : 0);
+    }
+
+  private:
+    HWND dialog_;
+    bool inStep_;
+};
+
+// A row's text with its sort key, an offset into the keys' block, which moves
+// as it grows.
+struct KeyedText {
+    const char* text;
+    size_t key;
+};
+
+// The texts in the reverse of the list view's ascending order (a case-blind
+// comparison in the user's locale, which sort keys compared bytewise repeat).
+// Inserted in this order, each row lands first and the control's search for its
+// place stops at once. Null when memory runs out; caller frees. Caller holds the lock.
+KeyedText* TextsInReverseRowOrder(size_t* count) {
+    size_t n = 0;
+    for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) ++n;
+    *count = n;
+    auto* rows = static_cast<KeyedText*>(std::malloc((n ? n : 1) * sizeof(KeyedText)));
+    size_t capacity = n * 64 + 256, used = 0;
+    char* keys = static_cast<char*>(std::malloc(capacity));
+    bool ok = rows && keys;
+    size_t i = 0;
+    for (const AddressEntry* entry = g_addressList.head; ok && entry; entry = entry->next, ++i) {
+        const int needed = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                        entry->text, -1, nullptr, 0);
+        if (needed <= 0) {
+            ok = false;
+            break;
+        }
+        if (capacity - used < static_cast<size_t>(needed)) {
+            capacity = (capacity + needed) * 2;
+            char* grown = static_cast<char*>(std::realloc(keys, capacity));
+            if (!grown) {
+                ok = false;
+                break;
+            }
+            keys = grown;
+        }
+        LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, entry->text, -1,
+                     keys + used, needed);
+        rows[i] = {entry->text, used};
+        used += static_cast<size_t>(needed);
+    }
+    if (ok) {
+        std::sort(rows, rows + n, [keys](const KeyedText& a, const KeyedText& b) {
+            return std::strcmp(keys + a.key, keys + b.key) > 0;
+        });
+    } else {
+        std::free(rows);
+        rows = nullptr;
+    }
+    std::free(keys);
+    return rows;
+}
+
+// Rebuilt when the window shows or hides and the list has changed since the
+// last fill, so a page shown again reflects edits made elsewhere; the list
+// view's sort puts the rows in order.
 void FillRows(HWND dialog) {
     HWND list = AddressListView(dialog);
-    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     {
-        ListLock lock;
-        for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
-            InsertRow(list, entry->text);
+        ListLock lock;  // held, so that no text goes away while it is copied in
+        const uint32_t changes = ListChangeCount();
+        if (FilledAt(dialog) != changes) {
+            // Drawn once at the end rather than after every row.
+            SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+            SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+            size_t count = 0;
+            KeyedText* texts = TextsInReverseRowOrder(&count);
+            SendMessageA(list, LVM_SETITEMCOUNT, count, 0);
+            size_t inserted = 0;
+            if (texts) {
+                for (size_t i = 0; i < count; ++i) inserted += InsertRow(list, texts[i].text) >= 0;
+                std::free(texts);
+            } else {
+                // No room to order them: the same rows, only slower.
+                for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
+                    inserted += InsertRow(list, entry->text) >= 0;
+                }
+            }
+            SetFilledAt(dialog, inserted == count ? changes : 0);
+            SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(list, nullptr, TRUE);
         }
     }
     UpdateDeleteButton(dialog);
@@ -112,10 +213,13 @@ void DeleteSelected(HWND dialog) {
     }
     if (MessageBoxA(dialog, question, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
 
-    SendMessageA(list, LVM_DELETEITEM, row, 0);
     {
         ListLock lock;
-        if (AddressEntry* entry = FindAddress(address)) RemoveAddress(entry);
+        const RowsInStep rows(dialog);
+        const bool rowGone = SendMessageA(list, LVM_DELETEITEM, row, 0) != 0;
+        AddressEntry* entry = FindAddress(address);
+        if (entry) RemoveAddress(entry);
+        rows.EditDone(rowGone && entry);
     }
     UpdateDeleteButton(dialog);
 }
@@ -129,9 +233,10 @@ AddResult AddToList(const char* address) {
     return AddAddress(address) ? AddResult::Added : AddResult::Failed;
 }
 
-void ShowNewRow(HWND list, const char* address) {
+// Returns false when the control could not take the row.
+bool ShowNewRow(HWND list, const char* address) {
     const int row = InsertRow(list, address);
-    if (row < 0) return;
+    if (row < 0) return false;
     SendMessageA(list, LVM_SETSELECTIONMARK, 0, row);
     LVITEMA state = {};
     state.stateMask = LVIS_SELECTED;
@@ -139,6 +244,7 @@ void ShowNewRow(HWND list, const char* address) {
     SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
     SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
     SetFocus(list);
+    return true;
 }
 
 void AddNew(HWND dialog) {
@@ -148,18 +254,17 @@ void AddNew(HWND dialog) {
     // An empty address would match every header: OK is disabled for it, but a
     // host could still send the command.
     if (ended != 1 || address[0] == '\0') return;
-    switch (AddToList(address)) {
-        case AddResult::Added:
-            ShowNewRow(AddressListView(dialog), address);
-            break;
-        case AddResult::Duplicate: {
-            char message[kTextSize];
-            AdaptText(kDuplicateMessage, message, sizeof message);
-            MessageBoxA(dialog, message, kCaption, MB_OK | MB_ICONERROR);
-            break;
-        }
-        case AddResult::Failed:
-            break;
+    AddResult result;
+    {
+        ListLock lock;
+        const RowsInStep rows(dialog);
+        result = AddToList(address);
+        if (result == AddResult::Added) rows.EditDone(ShowNewRow(AddressListView(dialog), address));
+    }
+    if (result == AddResult::Duplicate) {
+        char message[kTextSize];
+        AdaptText(kDuplicateMessage, message, sizeof message);
+        MessageBoxA(dialog, message, kCaption, MB_OK | MB_ICONERROR);
     }
     UpdateDeleteButton(dialog);
 }
