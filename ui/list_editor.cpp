@@ -145,25 +145,30 @@ KeyedText* TextsInReverseRowOrder(size_t* count) {
     bool ok = rows && keys;
     size_t i = 0;
     for (const AddressEntry* entry = g_addressList.head; ok && entry; entry = entry->next, ++i) {
-        const int needed = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
-                                        entry->text, -1, nullptr, 0);
-        if (needed <= 0) {
-            ok = false;
-            break;
-        }
-        if (capacity - used < static_cast<size_t>(needed)) {
-            capacity = (capacity + needed) * 2;
-            char* grown = static_cast<char*>(std::realloc(keys, capacity));
+        // Most keys fit the room left; only the others pay for a second call.
+        int written = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                   entry->text, -1, keys + used, static_cast<int>(capacity - used));
+        if (written <= 0) {
+            const int needed = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                            entry->text, -1, nullptr, 0);
+            char* grown = needed > 0
+                              ? static_cast<char*>(std::realloc(keys, (capacity + needed) * 2))
+                              : nullptr;
             if (!grown) {
                 ok = false;
                 break;
             }
             keys = grown;
+            capacity = (capacity + needed) * 2;
+            written = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
+                                   entry->text, -1, keys + used, needed);
+            if (written <= 0) {
+                ok = false;
+                break;
+            }
         }
-        LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, entry->text, -1,
-                     keys + used, needed);
         rows[i] = {entry->text, used};
-        used += static_cast<size_t>(needed);
+        used += static_cast<size_t>(written);
     }
     if (ok) {
         std::sort(rows, rows + n, [keys](const KeyedText& a, const KeyedText& b) {

@@ -475,6 +475,8 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
     EXPECT_EQ(SelectedRow(page), -1);
     EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
+    ClickRow(page, 1);
+    EXPECT_EQ(SelectedRow(page), 1) << "rows still take a selection after a refill";
     DestroyWindow(page);
 }
 
