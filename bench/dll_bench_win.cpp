@@ -341,11 +341,16 @@ int Table(const char* figuresPath, const char* nativePath, const char* outPath) 
             return 2;
         }
     }
+    using VersionFn = const char*(__cdecl*)();
+    const auto wineVersion = reinterpret_cast<VersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
     std::ostringstream out;
     out << "\n# The shipped module under Wine\n\n"
         << "Made by `make bench` (`bench/dll_bench_win.cpp`): `dist/quorvel.dll`, loaded by a "
            "small Windows program as the host loads it, with a list of realistic, distinct "
-           "addresses in `quorvel.txt` beside it; under Wine and Xvfb on the same machine, one "
+           "addresses in `quorvel.txt` beside it; under Wine "
+        << (wineVersion ? wineVersion() : "")
+        << " and Xvfb on the same machine, one "
            "process per list size. Median of 5 runs, in a small timing harness in the manner "
            "of Google Benchmark (it is not packaged for MinGW).\n\n"
         << "## The check through the export\n\n"
