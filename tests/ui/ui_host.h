@@ -134,6 +134,13 @@ class WindowScript {
         if (!current_) return;
         HWND window = current_->pending_[timer];
         current_->pending_.erase(timer);
+        // A modal loop shows its dialog only once its queue is empty, and on a
+        // busy machine this timer can come first: wait for the showing, within
+        // bounds (the timer's least period is 10 ms), so the step sees the rows.
+        if (IsWindow(window) && !IsWindowVisible(window) && current_->waits_[window]++ < 100) {
+            current_->pending_[SetTimer(nullptr, 0, 0, RunStep)] = window;
+            return;
+        }
         if (current_->steps_.empty()) {
             char title[128] = "";
             GetWindowTextA(window, title, sizeof title);
@@ -151,6 +158,7 @@ class WindowScript {
     std::deque<Step> steps_;
     std::set<HWND> seen_;
     std::map<UINT_PTR, HWND> pending_;
+    std::map<HWND, int> waits_;
 };
 
 // What a user sees in a dialog.
