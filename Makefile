@@ -138,11 +138,25 @@ test-win32: configure-win32
 	cmake --build $(WIN32DIR) -j $(JOBS)
 	cd $(WIN32DIR) && xvfb-run -a ctest --output-on-failure
 
-# The mail check against the floor, the plain algorithm, PCRE2 and Hyperscan;
-# writes docs/benchmarks.md.
-bench: configure-bench
+# The mail check against the floor, the plain algorithm, PCRE2 and Hyperscan,
+# then the shipped module under Wine and Xvfb at each list size; writes
+# docs/benchmarks.md.
+BENCHPREFIX := $(abspath $(BENCHDIR))/wineprefix
+DLLBENCH    := $(abspath $(WIN32DIR))/quorvel_dll_bench.exe
+DLLSIZES    := 1 100 1000 10000 100000
+
+bench: configure-bench configure-win32
 	cmake --build $(BENCHDIR) -j $(JOBS) --target quorvel_bench
-	$(BENCHDIR)/bench/quorvel_bench --table=docs/benchmarks.md
+	$(BENCHDIR)/bench/quorvel_bench --table=docs/benchmarks.md --figures=$(BENCHDIR)/native-figures.txt
+	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel quorvel_dll_bench
+	@[ -d $(BENCHPREFIX) ] || ./cmake/wine-prefix.sh $(BENCHPREFIX)
+	rm -rf $(BENCHDIR)/module && mkdir -p $(BENCHDIR)/module
+	cp dist/quorvel.dll $(BENCHDIR)/module/
+	WINEPREFIX=$(BENCHPREFIX) WINEDEBUG=-all xvfb-run -a sh -c 'for n in $(DLLSIZES); do \
+		wine $(DLLBENCH) measure "$$(winepath -w $(abspath $(BENCHDIR))/module/quorvel.dll)" $$n || exit 1; \
+	done' > $(BENCHDIR)/dll-figures.txt
+	WINEPREFIX=$(BENCHPREFIX) WINEDEBUG=-all wine $(DLLBENCH) table \
+		$(BENCHDIR)/dll-figures.txt $(BENCHDIR)/native-figures.txt docs/benchmarks.md
 
 format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

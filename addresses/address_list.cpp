@@ -14,6 +14,15 @@
 AddressList g_addressList = {nullptr};
 char g_modulePath[kPathSize] = {};
 
+namespace {
+uint32_t g_changeCount = 1;
+
+// Callers hold the lock.
+void CountChange() {
+    if (++g_changeCount == 0) g_changeCount = 1;
+}
+}  // namespace
+
 ListLock::ListLock() {
     AcquireListLock();
 }
@@ -91,6 +100,7 @@ void LoadAddressList() {
     // A line cut off by a failed read is not taken: it may be half an address.
     if (read == ReadResult::Whole) parser.Finish();
     g_loadIncomplete = incomplete || read == ReadResult::Partial;
+    CountChange();
 }
 
 bool SaveAddressList() {
@@ -144,6 +154,7 @@ bool AddAddress(const char* text) {
     if (g_addressList.head) g_addressList.head->prev = entry;
     g_addressList.head = entry;
     IndexAddedEntry(entry);
+    CountChange();
     return true;
 }
 
@@ -157,6 +168,7 @@ void RemoveAddress(AddressEntry* entry) {
     if (entry->next) entry->next->prev = entry->prev;
     IndexRemovedEntry(entry);
     DestroyEntry(entry);
+    CountChange();
 }
 
 void ReleasePlugin() {
@@ -167,6 +179,12 @@ void ReleasePlugin() {
     }
     ReleaseAddressIndex();
     g_loadIncomplete = false;
+    CountChange();
+}
+
+uint32_t ListChangeCount() {
+    ListLock lock;
+    return g_changeCount;
 }
 
 void UnloadAddressList() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct AddressEntry {
     char* text;  // malloc'd, exactly its length plus the zero byte
@@ -56,6 +57,10 @@ void RemoveAddress(AddressEntry* entry);
 void ReleasePlugin();
 // ReleasePlugin, and frees the locks: for a module unloaded while its process goes on.
 void UnloadAddressList();
+
+// Bumped under the lock by every change: add, remove, release, load. Never 0,
+// so a viewer can keep 0 for "never filled". Equal counts mean the same list.
+uint32_t ListChangeCount();
 
 // True when a and b are equal, ignoring the case of ASCII letters only.
 bool EqualsNoCase(const char* a, const char* b);

@@ -2,7 +2,10 @@
 // the same mails and lists. Every variant's verdicts are compared first; timing
 // starts only when all agree.
 //
-//   quorvel_bench [--table=FILE] [--verify-only] [Google Benchmark flags]
+//   quorvel_bench [--table=FILE] [--figures=FILE] [--verify-only] [Google Benchmark flags]
+//
+// --figures writes CheckMail's medians as "SIZE spam=NS" lines, which the
+// shipped module's benchmark divides its own figures by.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -394,12 +397,14 @@ int ReportGoals(const std::map<std::string, double>& t, size_t indexBytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string tablePath;
+    std::string tablePath, figuresPath;
     bool verifyOnly = false;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--table=", 8) == 0)
             tablePath = argv[i] + 8;
+        else if (std::strncmp(argv[i], "--figures=", 10) == 0)
+            figuresPath = argv[i] + 10;
         else if (std::strcmp(argv[i], "--verify-only") == 0)
             verifyOnly = true;
         else
@@ -460,6 +465,15 @@ int main(int argc, char** argv) {
     if (!tablePath.empty()) {
         std::ofstream(tablePath) << table;
         std::printf("Table written to %s\n", tablePath.c_str());
+    }
+    if (!figuresPath.empty()) {
+        std::ofstream figures(figuresPath);
+        for (size_t size : kSizes) {
+            for (bool spam : {true, false}) {
+                figures << size << (spam ? " spam=" : " pass=")
+                        << collector.medians.at(MailName(kCheck, spam, size)) << "\n";
+            }
+        }
     }
     return 0;
 }

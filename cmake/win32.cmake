@@ -113,3 +113,10 @@ include(cmake/host.cmake)
 
 # Failing saves, hostile list files and hosts, checks racing edits of the list.
 include(cmake/reliability_win32.cmake)
+
+# The shipped module's own figures under Wine, for `make bench` only.
+add_executable(quorvel_dll_bench EXCLUDE_FROM_ALL bench/dll_bench_win.cpp bench/bench_mails.cpp)
+target_link_libraries(quorvel_dll_bench PRIVATE quorvel_core comctl32 psapi)
+target_include_directories(quorvel_dll_bench PRIVATE ${CMAKE_SOURCE_DIR})
+quorvel_warnings(quorvel_dll_bench)
+add_dependencies(quorvel_dll_bench quorvel)

@@ -45,6 +45,30 @@ TEST_F(ListTest, RemoveKeepsTheLinksWhole) {
     RemoveAddress(nullptr);
 }
 
+// The settings page skips refilling its rows while the count stands still.
+TEST_F(ListTest, EveryChangeMovesTheChangeCountAndNothingElseDoes) {
+    folder_.Write("quorvel.txt", "a\r\n");
+    uint32_t last = ListChangeCount();
+    const auto changed = [&last] {
+        const uint32_t now = ListChangeCount();
+        const bool moved = now != last && now != 0;
+        last = now;
+        return moved;
+    };
+    LoadAddressList();
+    EXPECT_TRUE(changed()) << "load";
+    EXPECT_TRUE(AddAddress("b"));
+    EXPECT_TRUE(changed()) << "add";
+    FindAddress("b");
+    SaveAddressList();
+    LoadAddressList();  // the list holds entries: nothing read
+    EXPECT_FALSE(changed()) << "find, save, a load that reads nothing";
+    RemoveAddress(FindAddress("b"));
+    EXPECT_TRUE(changed()) << "remove";
+    ReleasePlugin();
+    EXPECT_TRUE(changed()) << "release";
+}
+
 TEST_F(ListTest, ReleaseEmptiesTheListAndNothingReloadsIt) {
     folder_.Write("quorvel.txt", "a\r\n");
     LoadAddressList();

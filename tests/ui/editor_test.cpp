@@ -7,6 +7,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -534,6 +535,69 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
     EXPECT_EQ(SelectedRow(page), -1);
     EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
+    ClickRow(page, 1);
+    EXPECT_EQ(SelectedRow(page), 1) << "rows still take a selection after a refill";
+    DestroyWindow(page);
+}
+
+TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
+    // Mixed case, digits and the punctuation addresses carry, in no order.
+    std::string list;
+    std::vector<std::string> addresses;
+    for (int i = 0; i < 10000; ++i) {
+        const int k = (i * 7919) % 10000;
+        addresses.push_back(
+            std::string(1, "aBc_x-Z9"[k % 8]) + std::to_string(k) +
+            (k % 3 ? ".Lee@example.com" : "+tag@sub-" + std::to_string(k % 7) + ".org"));
+        list += addresses.back() + "\r\n";
+    }
+    Load(list.c_str());
+    HWND page = CreatePage();
+    ASSERT_NE(page, nullptr);
+    ShowWindow(page, SW_SHOW);
+    RowTexts rows = Rows(page);
+    ASSERT_EQ(rows.size(), addresses.size());
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_LE(lstrcmpiA(rows[i - 1].c_str(), rows[i].c_str()), 0) << "row " << i;
+    }
+    std::sort(rows.begin(), rows.end());
+    std::sort(addresses.begin(), addresses.end());
+    EXPECT_EQ(rows, addresses);
+    EXPECT_TRUE(IsWindowVisible(ListOf(page)));
+
+    // Shown again unchanged, the rows are the same rows: the selection stays.
+    ClickRow(page, 4321);
+    ShowWindow(page, SW_HIDE);
+    ShowWindow(page, SW_SHOW);
+    EXPECT_EQ(SelectedRow(page), 4321);
+    EXPECT_TRUE(Enabled(page, kIdDelete));
+
+    EnterAddress("mid@example.com");
+    Click(page, kIdAdd);
+    rows = Rows(page);
+    ASSERT_EQ(rows.size(), 10001u);
+    const int row = SelectedRow(page);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(rows[row], "mid@example.com");
+    EXPECT_LE(lstrcmpiA(rows[row - 1].c_str(), rows[row].c_str()), 0);
+    EXPECT_LE(lstrcmpiA(rows[row].c_str(), rows[row + 1].c_str()), 0);
+    const auto top = static_cast<int>(SendMessageA(ListOf(page), LVM_GETTOPINDEX, 0, 0));
+    EXPECT_TRUE(row >= top && row < top + 30) << "row " << row << ", top " << top;
+
+    // The rows followed the page's own edits, so showing it again keeps them.
+    script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
+    ClickRow(page, 17);
+    const std::string deleted = Rows(page)[17];
+    Click(page, kIdDelete);
+    ClickRow(page, 18);
+    ShowWindow(page, SW_HIDE);
+    ShowWindow(page, SW_SHOW);
+    EXPECT_EQ(SelectedRow(page), 18);
+    rows = Rows(page);
+    EXPECT_EQ(rows.size(), 10000u);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "mid@example.com"), 1);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), deleted), 0);
+    EXPECT_FALSE(Passes(deleted.c_str()));
     DestroyWindow(page);
 }
 
