@@ -178,7 +178,9 @@ void ReleasePlugin() {
         DestroyEntry(head);
     }
     ReleaseAddressIndex();
-    g_loadIncomplete = false;
+    // The list no longer holds the file's entries: saving it now would empty the
+    // file. Saves wait for a load.
+    g_loadIncomplete = true;
     CountChange();
 }
 

@@ -37,9 +37,10 @@ class ListLock {
 
 // Fills the list from g_modulePath; does nothing when the list already holds entries.
 void LoadAddressList();
-// True when the last load stopped before the end of the file (a read failed,
-// memory ran out, or the file exists but could not be opened). Saves are then
-// refused, so the file keeps the entries the list lacks, until ReleasePlugin.
+// True when the list may lack entries the file holds: the last load stopped
+// before the end of the file (a read failed, memory ran out, or the file exists
+// but could not be opened), or ReleasePlugin emptied the list since. Saves are
+// then refused, so the file keeps those entries, until a load reads it whole.
 bool AddressListLoadIncomplete();
 // Writes the whole list to the file (file_io.h says by which route). True when
 // the file now holds the whole list; on false the list keeps every edit. Takes

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,7 +121,16 @@ bool WriteWholeFile(const char* path, const char* data, size_t size) {
             if (haveCopy) unlink(tempPath);
             return false;
         case InPlace::Damaged:
-            break;  // the temporary file is the one whole copy now
+            // The one whole copy, under a name no later save removes.
+            if (haveCopy) {
+                char kept[sizeof tempPath + PATH_MAX];
+                const char* dot = std::strrchr(path, '.');
+                const int stem = dot && !std::strchr(dot, '/') ? static_cast<int>(dot - path) : -1;
+                if (stem >= 0 && std::snprintf(kept, sizeof kept, "%.*s.bak", stem, path) > 0) {
+                    rename(tempPath, kept);
+                }
+            }
+            break;
     }
     return false;
 }

@@ -153,6 +153,21 @@ void RemoveLeftovers(const char* folder, size_t folderLength) {
     FindClose(search);
 }
 
+// Renames the whole copy of a list whose file was damaged to the list's name
+// with ".bak" for its extension (quorvel.bak), replacing an older one.
+void KeepWholeCopy(const char* copyPath, const char* listPath) {
+    char keptPath[MAX_PATH];
+    const size_t length = std::strlen(listPath);
+    const char* dot = std::strrchr(listPath, '.');
+    const char* backslash = std::strrchr(listPath, '\\');
+    if (!dot || (backslash && dot < backslash) || length >= sizeof keptPath) return;
+    const size_t stem = static_cast<size_t>(dot - listPath);
+    if (stem + sizeof ".bak" > sizeof keptPath) return;
+    std::memcpy(keptPath, listPath, stem);
+    std::memcpy(keptPath + stem, ".bak", sizeof ".bak");
+    MoveFileExA(copyPath, keptPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
 // A file with more than one name: replacing it would cut the other names off.
 bool HasOtherLinks(const char* path) {
     const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
@@ -275,7 +290,10 @@ bool WriteWholeFile(const char* path, const char* data, size_t size) {
             if (haveCopy) DeleteFileA(tempPath);
             return false;
         case InPlace::Damaged:
-            break;  // the temporary file is the one whole copy now
+            // The temporary file is the one whole copy now. It takes a name that no
+            // later save removes, since a later save may start from the damaged file.
+            if (haveCopy) KeepWholeCopy(tempPath, path);
+            break;
     }
     return false;
 }

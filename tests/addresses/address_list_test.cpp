@@ -120,6 +120,10 @@ TEST_F(ListTest, SaveReplacesTheWholeFile) {
     EXPECT_EQ(folder_.Read("quorvel.txt"), "new\r\n");
 
     ReleasePlugin();
+    EXPECT_FALSE(SaveAddressList()) << "a released list would empty the file";
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "new\r\n");
+    LoadAddressList();
+    RemoveAddress(g_addressList.head);
     ASSERT_TRUE(SaveAddressList());
     EXPECT_EQ(folder_.Read("quorvel.txt"), "") << "an empty list saves an empty file";
 }

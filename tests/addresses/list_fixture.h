@@ -15,6 +15,7 @@ class ListTest : public ::testing::Test {
     void SetUp() override {
         ReleasePlugin();
         PointAt(folder_.File("quorvel.txt"));
+        LoadAddressList();  // no file yet: an empty list that may be saved
     }
     void TearDown() override {
         ReleasePlugin();

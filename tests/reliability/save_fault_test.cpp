@@ -108,8 +108,8 @@ TEST_F(SaveFaultTest, SaveKeepsAttributesAndLinks) {
 }
 
 // Writing over the file fails part-way (a full disk under a file held open):
-// the temporary file, complete, stays as the one whole copy; the next save
-// that works removes it, with any other save's leftovers.
+// the temporary file, complete, stays as the one whole copy, quorvel.bak, which
+// no later save removes; the next save that works removes other saves' leftovers.
 TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
     const std::string path = folder_.File("quorvel.txt");
     folder_.Write("qvl12AB.tmp", "left by a save that crashed");
@@ -134,7 +134,8 @@ TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
 
     ASSERT_TRUE(SaveAddressList());
     EXPECT_EQ(folder_.Read("quorvel.txt"), copy);
-    EXPECT_EQ(folder_.Listing(), "quorvel.txt qvl12.tmp") << "leftovers stayed";
+    EXPECT_EQ(folder_.Read("quorvel.bak"), copy);
+    EXPECT_EQ(folder_.Listing(), "quorvel.bak quorvel.txt qvl12.tmp") << "leftovers stayed";
 }
 
 // Reading stopped early: the list holds part of the file, and saving it would

@@ -146,9 +146,13 @@ class Learner {
         }
         std::vector<uint32_t> kind;
         for (const std::string& address : found) {
-            const auto id = ids_.emplace(address, static_cast<uint32_t>(addresses_.size()));
-            if (id.second) addresses_.push_back(address);
-            kind.push_back(id.first->second);
+            // The address goes in first, so that memory running out in between
+            // never leaves an id that names no address.
+            const auto id = static_cast<uint32_t>(addresses_.size());
+            addresses_.push_back(address);
+            const auto known = ids_.emplace(address, id);
+            if (!known.second) addresses_.pop_back();
+            kind.push_back(known.first->second);
         }
         std::sort(kind.begin(), kind.end());
         ++kinds_[kind];

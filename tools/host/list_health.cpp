@@ -97,7 +97,7 @@ void TakeEntry(void* context, const char* text) {
     auto* entries = static_cast<ParsedEntries*>(context);
     try {
         if (!entries->outOfMemory) entries->texts.push_back(text);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         entries->outOfMemory = true;
     }
 }
@@ -123,7 +123,7 @@ void AppendChunk(void* context, const char* data, size_t size) {
     if (file->tooLarge) return;
     try {
         file->bytes.append(data, size);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {  // bad_alloc, or length_error past a 32-bit string's largest size
         file->tooLarge = true;
         std::string().swap(file->bytes);
     }
