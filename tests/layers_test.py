@@ -26,9 +26,10 @@ def read_drawing(readme):
         folders = re.match(r"^ {4}((?:[a-z]+/ +)+)", line)
         if folders:
             layers.append({f.rstrip("/") for f in folders.group(1).split()})
-        # The crossing: `ui/` includes `plugin/dialog_host.h`.
-        for source, header in re.findall(r"`([a-z]+)/` includes `([a-z]+/[\w.]+)`", line):
-            crossing.add((source, header))
+    # The crossing, wherever the lines break: `ui/` includes `plugin/dialog_host.h`.
+    prose = " ".join(section.group(1).split())
+    for source, header in re.findall(r"`([a-z]+)/` includes `([a-z]+/[\w.]+)`", prose):
+        crossing.add((source, header))
     if len(layers) < 2 or len(crossing) != 2:
         sys.exit("README.md: the drawing needs its layers and the one crossing, one header each way")
     return layers, crossing
@@ -37,9 +38,12 @@ def read_drawing(readme):
 def includes(root):
     """(folder, file, included path) for every quoted include with a folder."""
     for top in sorted(os.listdir(root)):
-        if top in SKIPPED or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
+        where = os.path.join(root, top)
+        # Build trees, under any name, hold generated files of their own.
+        if top in SKIPPED or top.startswith(".") or not os.path.isdir(where) or \
+                os.path.exists(os.path.join(where, "CMakeCache.txt")):
             continue
-        for folder, _, files in os.walk(os.path.join(root, top)):
+        for folder, _, files in os.walk(where):
             for name in sorted(files):
                 if not name.endswith(SOURCE_EXTENSIONS):
                     continue
