@@ -32,12 +32,20 @@ if(NOT WIN32)
     return()
 endif()
 
+# Loading the plug-in as the host does, and the host's frame around its page:
+# the screenshot tool is built on them too.
+add_library(quorvel_host_windows STATIC
+    tools/host/page_frame_win.cpp
+    tools/host/plugin_binding_win.cpp)
+target_include_directories(quorvel_host_windows PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(quorvel_host_windows PUBLIC comctl32 shell32)
+quorvel_warnings(quorvel_host_windows)
+
 add_executable(quorvel-host
     tools/host/main_win.cpp
-    tools/host/plugin_binding_win.cpp
     tools/host/settings_win.cpp
     tools/host/tick_count_win.cpp)
-target_link_libraries(quorvel-host PRIVATE quorvel_host_core comctl32 shell32)
+target_link_libraries(quorvel-host PRIVATE quorvel_host_core quorvel_host_windows)
 # Symbols would more than double the size of what users download.
 target_link_options(quorvel-host PRIVATE -s)
 quorvel_warnings(quorvel-host)

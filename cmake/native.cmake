@@ -17,12 +17,18 @@ quorvel_native_test(core_tests
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp
     tests/ui/dialog_text_test.cpp)
+target_link_libraries(core_tests PRIVATE quorvel_boundary)
 
 # Hostile list files and paths, and checks racing edits (also run under
 # ThreadSanitizer by `make test`).
 quorvel_native_test(reliability_tests
     tests/reliability/bad_list_test.cpp
     tests/reliability/stress_test.cpp)
+
+# The include lines against the layers the README draws.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME layers COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/layers_test.py
+    ${CMAKE_SOURCE_DIR})
 
 # The stand-in host's portable half.
 include(cmake/host.cmake)

@@ -1,7 +1,7 @@
-# make screenshots: a program that plays the host and draws the settings
-# windows, staged with the module, its icon and the host's icon.
+# make screenshots: the stand-in host's loading and page frame, drawing the
+# settings windows; staged with the module, its icon and the host's icon.
 add_executable(quorvel-screenshots tools/screenshots/screenshots_win.cpp)
-target_link_libraries(quorvel-screenshots PRIVATE comctl32)
+target_link_libraries(quorvel-screenshots PRIVATE quorvel_host_windows)
 quorvel_warnings(quorvel-screenshots)
 
 set(QUORVEL_SHOTS ${CMAKE_BINARY_DIR}/screenshots)

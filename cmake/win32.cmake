@@ -22,7 +22,7 @@ function(quorvel_module target)
         target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
     endif()
     # comctl32 for the image lists; the host registers the list view's class.
-    target_link_libraries(${target} PRIVATE ${ARG_CORE} comctl32)
+    target_link_libraries(${target} PRIVATE ${ARG_CORE} quorvel_boundary comctl32)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
     target_link_options(${target} PRIVATE -Wl,--subsystem,windows:5.01)
     quorvel_warnings(${target})
@@ -87,7 +87,7 @@ quorvel_wine_test(core_tests_win
     tests/check/mail_check_test.cpp
     tests/plugin/host_service_test.cpp
     tests/ui/dialog_text_test.cpp)
-target_link_libraries(core_tests_win PRIVATE quorvel_core_for_tests)
+target_link_libraries(core_tests_win PRIVATE quorvel_core_for_tests quorvel_boundary)
 
 # The real module, loaded as the host loads it, and the imports of every binary
 # the release ships.

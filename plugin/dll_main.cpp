@@ -4,13 +4,14 @@
 #include <cstdlib>
 
 #include "addresses/address_list.h"
+#include "check/mail_check.h"
 #include "plugin/host_service.h"
-#include "plugin/module.h"
+#include "plugin/records.h"
 #include "ui/dialogs.h"
 
-HINSTANCE g_instance = nullptr;
-
 namespace {
+
+HINSTANCE g_instance = nullptr;
 
 // Writable data, as the host expects; the zeros after it are part of the block.
 PluginInfoBlock g_pluginInfo = {
@@ -50,7 +51,7 @@ void BuildOptionsPage(size_t fileNameStart) {
     page->one = 1;
     page->count = 36;
     page->instance = g_instance;
-    page->templateId = 4005;
+    page->templateId = kOptionsPageTemplateId;
     page->dialogProc = AddressListDlgProc;
     page->caption = "Addressees";
     page->reserved = 0;
@@ -84,6 +85,10 @@ void ShutDown() {
 }
 
 }  // namespace
+
+void* ModuleInstance() {
+    return g_instance;
+}
 
 extern "C" PluginInfo* GetSpamCheckPluginInfo() {
     return &g_pluginInfo.info;

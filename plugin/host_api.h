@@ -38,7 +38,9 @@ constexpr uint32_t HS_ADAPT_TEXT = 0x10000002;
 // The target named in every request the plug-in sends.
 constexpr char kHostName[] = "Spamihilator";
 
-// Where the host finds the callbacks in PluginInfo ...
+// Where the host finds the name and the callbacks in PluginInfo ...
+constexpr size_t kPluginInfoName = 0x08;
+constexpr size_t kPluginNameSize = 80;  // the zero byte included
 constexpr size_t kPluginInfoReleasePlugin = 0xFC;
 constexpr size_t kPluginInfoShowSettings = 0x100;
 constexpr size_t kPluginInfoCheckMail = 0x104;

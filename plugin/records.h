@@ -12,7 +12,7 @@
 struct PluginInfo {
     uint32_t version;  // 0x00010005
     uint32_t flags;    // 0x00000908
-    char name[80];
+    char name[kPluginNameSize];
     char author[80];
     char description[80];
     uint32_t reserved;
@@ -43,7 +43,8 @@ struct OptionsPageInfo {
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(PluginInfo) == 264, "PluginInfo is 264 bytes");
-static_assert(offsetof(PluginInfo, name) == 0x08, "name at 0x08");
+static_assert(offsetof(PluginInfo, name) == kPluginInfoName, "name at 0x08");
+static_assert(sizeof(PluginInfo::name) == kPluginNameSize, "name of 80 bytes");
 static_assert(offsetof(PluginInfo, author) == 0x58, "author at 0x58");
 static_assert(offsetof(PluginInfo, description) == 0xA8, "description at 0xA8");
 static_assert(offsetof(PluginInfo, reserved) == 0xF8, "reserved at 0xF8");

@@ -9,18 +9,18 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 packages="cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth"
 # Fuzzing (clang's libFuzzer) and the thread-sanitizer build.
 packages="$packages clang libclang-rt-dev"
-# `make format`.
-packages="$packages clang-format"
+# `make format`; Python reads the include lines for the layering test.
+packages="$packages clang-format python3"
 # `install-deps.sh bench`: also what the check's benchmark links against.
 if [ "${1:-}" = bench ]; then
     packages="$packages pkg-config libbenchmark-dev libpcre2-dev"
     # Hyperscan, unless Vectorscan, its fork, is installed in its place.
     have libvectorscan-dev || packages="$packages libhyperscan-dev"
 fi
-# `install-deps.sh screenshots`: Python turns the pictures into PNG files; the
-# Wine prefix gets Wine's own fonts, for the symbols on the frames' buttons.
+# `install-deps.sh screenshots`: the Wine prefix gets Wine's own fonts, for the
+# symbols on the frames' buttons (Python, already in, turns the pictures into PNG).
 if [ "${1:-}" = screenshots ]; then
-    packages="$packages python3 fonts-wine"
+    packages="$packages fonts-wine"
 fi
 missing=""
 for p in $packages; do have "$p" || missing="$missing $p"; done

@@ -1,8 +1,7 @@
-#include <windows.h>
+#include "ui/entry_dialog.h"
 
-#include "plugin/host_service.h"
+#include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
-#include "ui/dialogs.h"
 #include "ui/resource.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "addresses/address_list.h"
-#include "plugin/host_service.h"
-#include "plugin/module.h"
+#include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
 #include "ui/dialogs.h"
+#include "ui/entry_dialog.h"
 #include "ui/resource.h"
 
 namespace {
@@ -34,6 +34,12 @@ int SelectedRow(HWND list) {
         SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0)));
 }
 
+// Enables Delete exactly when the list view has a selected row.
+void UpdateDeleteButton(HWND dialog) {
+    const bool selected = SelectedRow(AddressListView(dialog)) >= 0;
+    EnableWindow(GetDlgItem(dialog, IDC_DELETE), selected);
+}
+
 int InsertRow(HWND list, const char* text) {
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
@@ -45,6 +51,10 @@ int InsertRow(HWND list, const char* text) {
 
 // The host's "allowed" icon from its own folder; null when it can't be loaded.
 // Caller destroys it.
+HINSTANCE Module() {
+    return static_cast<HINSTANCE>(ModuleInstance());
+}
+
 HICON LoadHostIcon() {
     char path[kPathSize];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -288,7 +298,7 @@ bool ShowNewRow(HWND list, const char* address) {
 
 void AddNew(HWND dialog) {
     char address[kAddressSize] = "";
-    const INT_PTR ended = DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ADD_ADDRESS), dialog,
+    const INT_PTR ended = DialogBoxParamA(Module(), MAKEINTRESOURCEA(IDD_ADD_ADDRESS), dialog,
                                           AddAddressDlgProc, reinterpret_cast<LPARAM>(address));
     // An empty address would match every header: OK is disabled for it, but a
     // host could still send the command.
@@ -367,11 +377,6 @@ INT_PTR OnCommand(HWND dialog, int id) {
 
 }  // namespace
 
-void UpdateDeleteButton(HWND dialog) {
-    const bool selected = SelectedRow(AddressListView(dialog)) >= 0;
-    EnableWindow(GetDlgItem(dialog, IDC_DELETE), selected);
-}
-
 INT_PTR CALLBACK AddressListDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
@@ -396,5 +401,5 @@ INT_PTR CALLBACK AddressListDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 int32_t ShowSettings(HWND parent) {
     return static_cast<int32_t>(
-        DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_SETTINGS), parent, AddressListDlgProc, 0));
+        DialogBoxParamA(Module(), MAKEINTRESOURCEA(IDD_SETTINGS), parent, AddressListDlgProc, 0));
 }

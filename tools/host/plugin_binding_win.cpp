@@ -2,34 +2,16 @@
 
 #include <cstring>
 
-#include "plugin/host_service.h"
+#include "plugin/host_api.h"
 
 namespace {
-
-// Host service codes the plug-in sends, and the text request it sends with
-// the second, as the host lays it out.
-constexpr uint32_t kAdaptDialog = 0x10000000;
-constexpr uint32_t kAdaptText = 0x10000002;
-struct TextRequest {
-    uint32_t size;
-    const char* source;
-    char* destination;
-    int32_t destinationSize;
-};
-
-// PluginInfo members.
-constexpr size_t kInfoName = 0x08;
-constexpr size_t kInfoRelease = 0xFC;
-constexpr size_t kInfoShowSettings = 0x100;
-constexpr size_t kInfoCheckMail = 0x104;
-constexpr size_t kNameSize = 80;
 
 // This host changes no dialog and translates no text: a text comes back as it
 // went in, cut to fit the caller's buffer.
 int32_t HostService(ServiceRequest* request) {
     if (!request || request->size < sizeof(ServiceRequest)) return 0;
-    if (request->code == kAdaptDialog) return 1;
-    if (request->code != kAdaptText) return 0;
+    if (request->code == HS_ADAPT_DIALOG) return 1;
+    if (request->code != HS_ADAPT_TEXT) return 0;
     auto* text = static_cast<TextRequest*>(request->data);
     if (!text || text->size < sizeof(TextRequest) || !text->destination ||
         text->destinationSize <= 0) {
@@ -44,7 +26,7 @@ int32_t HostService(ServiceRequest* request) {
 }
 
 void* Send(void* (*receiveService)(ServiceRequest*), uint32_t code, void* data) {
-    ServiceRequest request = {20, "Spamihilator", code, 0, data};
+    ServiceRequest request = {sizeof request, kHostName, code, 0, data};
     return receiveService(&request);
 }
 
@@ -54,6 +36,8 @@ std::string FullPath(const std::string& path) {
     return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
 }
 
+}  // namespace
+
 std::string ProgramFolder() {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -61,8 +45,6 @@ std::string ProgramFolder() {
     std::string folder(path, length);
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
-
-}  // namespace
 
 bool LoadPlugin(const std::string& folder, Plugin& plugin, std::string& error) {
     std::string path = folder.empty() ? ProgramFolder() : FullPath(folder);
@@ -86,20 +68,21 @@ bool LoadPlugin(const std::string& folder, Plugin& plugin, std::string& error) {
         UnloadPlugin(plugin);
         return false;
     }
-    plugin.release = PointerAt<void (*)()>(info, kInfoRelease);
-    plugin.showSettings = PointerAt<int32_t (*)(HWND)>(info, kInfoShowSettings);
-    plugin.checkMail = PointerAt<CheckMailFn>(info, kInfoCheckMail);
+    plugin.release = PointerAt<void (*)()>(info, kPluginInfoReleasePlugin);
+    plugin.showSettings = PointerAt<int32_t (*)(HWND)>(info, kPluginInfoShowSettings);
+    plugin.checkMail = PointerAt<CheckMailFn>(info, kPluginInfoCheckMail);
     if (!plugin.checkMail) {
         error = path + " has no mail check";
         UnloadPlugin(plugin);
         return false;
     }
 
-    Send(receiveService, 0, reinterpret_cast<void*>(HostService));
-    const auto* name = static_cast<const char*>(Send(receiveService, 1, nullptr));
-    if (!name) name = reinterpret_cast<const char*>(info + kInfoName);
-    plugin.name.assign(name, strnlen(name, kNameSize));
-    plugin.page = static_cast<const unsigned char*>(Send(receiveService, 2, nullptr));
+    Send(receiveService, RS_HOST_CALLBACK, reinterpret_cast<void*>(HostService));
+    const auto* name = static_cast<const char*>(Send(receiveService, RS_GET_NAME, nullptr));
+    if (!name) name = reinterpret_cast<const char*>(info + kPluginInfoName);
+    plugin.name.assign(name, strnlen(name, kPluginNameSize));
+    plugin.page =
+        static_cast<const unsigned char*>(Send(receiveService, RS_GET_OPTIONS_PAGE, nullptr));
     return true;
 }
 

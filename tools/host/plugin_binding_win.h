@@ -25,6 +25,10 @@ struct Plugin {
 // the reason in error, when it is no usable plug-in.
 bool LoadPlugin(const std::string& folder, Plugin& plugin, std::string& error);
 
+// The running program's folder, with its trailing backslash; empty when its
+// path does not fit in MAX_PATH.
+std::string ProgramFolder();
+
 // ReleasePlugin, then unloading.
 void UnloadPlugin(Plugin& plugin);
 

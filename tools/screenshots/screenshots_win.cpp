@@ -3,32 +3,24 @@
 // window like the host's. Run under Wine with a display (make screenshots);
 // writes settings.bmp, add_address.bmp and page.bmp beside itself.
 //
-// It plays the host as the test programs do: quorvel.dll, quorvel.txt and
-// icons\noblock.ico sit in its own folder, modal windows are driven from a
-// timer that their own message loop runs.
+// It is the stand-in host, loading the plug-in and framing its page with the
+// same code: quorvel.dll, quorvel.txt and icons\noblock.ico sit in its own
+// folder, modal windows are driven from a timer that their own message loop runs.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "tools/host/page_frame_win.h"
+#include "tools/host/plugin_binding_win.h"
+#include "ui/resource.h"
 
 namespace {
 
-constexpr int kIdAddressList = 1000;
-constexpr int kIdAdd = 1003;
-constexpr int kIdNewAddress = 1005;
-
 std::string g_folder;  // with its trailing backslash
 bool g_failed = false;
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (char* slash = std::strrchr(path, '\\')) slash[1] = '\0';
-    return path;
-}
 
 // Writes what the window shows, frame included, as a 24-bit bottom-up BMP.
 void Capture(HWND window, const char* name) {
@@ -77,13 +69,13 @@ void Capture(HWND window, const char* name) {
 
 // Selects a row as a click would, so Delete shows enabled.
 void SelectRow(HWND dialog, int row) {
-    HWND list = GetDlgItem(dialog, kIdAddressList);
+    HWND list = GetDlgItem(dialog, IDC_ADDRESS_LIST);
     LVITEMA state = {};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-    NMHDR click = {list, kIdAddressList, static_cast<UINT>(NM_CLICK)};
-    SendMessageA(dialog, WM_NOTIFY, kIdAddressList, reinterpret_cast<LPARAM>(&click));
+    NMHDR click = {list, IDC_ADDRESS_LIST, static_cast<UINT>(NM_CLICK)};
+    SendMessageA(dialog, WM_NOTIFY, IDC_ADDRESS_LIST, reinterpret_cast<LPARAM>(&click));
     SetFocus(list);
 }
 
@@ -93,18 +85,33 @@ int g_step = 0;
 void CALLBACK RunStep(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     HWND window = GetActiveWindow();
+    // A modal dialog is activated while it initialises, and shown only when its
+    // loop first finds the queue empty: on a busy machine the timer comes first,
+    // and a hidden window is drawn black. Its turn comes again once it shows.
+    if (!IsWindowVisible(window)) {
+        // Each turn is at least a timer tick: a few seconds in all.
+        static int turns = 0;
+        if (++turns < 300) {
+            SetTimer(nullptr, 0, 0, RunStep);
+            return;
+        }
+        std::fprintf(stderr, "step %d: the dialog never showed\n", g_step);
+        g_failed = true;
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
     switch (g_step++) {
         case 0:  // the settings dialog
             SelectRow(window, 1);
             Capture(window, "settings.bmp");
-            SendMessageA(GetDlgItem(window, kIdAdd), BM_CLICK, 0, 0);
+            SendMessageA(GetDlgItem(window, IDC_ADD), BM_CLICK, 0, 0);
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
             break;
         case 1:  // the entry dialog over it
-            SetDlgItemTextA(window, kIdNewAddress, "ann.lee@example.net");
+            SetDlgItemTextA(window, IDC_NEW_ADDRESS, "ann.lee@example.net");
             // The start of the address in view, as after typing Home.
-            SendDlgItemMessageA(window, kIdNewAddress, EM_SETSEL, 0, 0);
-            SendDlgItemMessageA(window, kIdNewAddress, EM_SCROLLCARET, 0, 0);
+            SendDlgItemMessageA(window, IDC_NEW_ADDRESS, EM_SETSEL, 0, 0);
+            SendDlgItemMessageA(window, IDC_NEW_ADDRESS, EM_SCROLLCARET, 0, 0);
             Capture(window, "add_address.bmp");
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
             break;
@@ -132,65 +139,20 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-uint32_t U32At(const void* base, size_t offset) {
-    uint32_t value;
-    std::memcpy(&value, static_cast<const char*>(base) + offset, 4);
-    return value;
-}
-void* PointerAt(const void* base, size_t offset) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(U32At(base, offset)));
-}
-
 // The host's settings window: the page with OK, Cancel and Help under it.
-void CapturePage(void* pageRecord) {
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
-    HWND frame = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, "#32770",
-                                 "Settings - Addressees", WS_POPUP | WS_CAPTION | WS_SYSMENU, 40,
-                                 40, 400, 300, nullptr, nullptr, instance, nullptr);
-    HWND page = CreateDialogParamA(static_cast<HINSTANCE>(PointerAt(pageRecord, 0x08)),
-                                   MAKEINTRESOURCEA(U32At(pageRecord, 0x0C)), frame,
-                                   reinterpret_cast<DLGPROC>(PointerAt(pageRecord, 0x10)), 0);
-    if (!frame || !page) {
-        std::fprintf(stderr, "cannot create the page (error %lu)\n", GetLastError());
+void CapturePage(const Plugin& plugin) {
+    PageFrame window;
+    std::string error;
+    if (!CreatePageFrame(plugin, window, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         g_failed = true;
         return;
     }
-    SendMessageA(frame, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
-    if (HICON icon = static_cast<HICON>(PointerAt(pageRecord, 0x20))) {
-        SendMessageA(frame, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    }
-    constexpr int kMargin = 8, kButtonWidth = 75, kButtonHeight = 23;
-    RECT pageRect;
-    GetWindowRect(page, &pageRect);
-    const int pageWidth = pageRect.right - pageRect.left;
-    const int pageHeight = pageRect.bottom - pageRect.top;
-    SetWindowPos(page, nullptr, kMargin, kMargin, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    const int buttonsY = kMargin + pageHeight + kMargin;
-    int x = kMargin + pageWidth - 3 * kButtonWidth - 2 * kMargin;
-    const struct {
-        const char* text;
-        int id;
-    } buttons[] = {{"OK", IDOK}, {"Cancel", IDCANCEL}, {"Help", IDHELP}};
-    for (const auto& b : buttons) {
-        HWND button = CreateWindowExA(
-            0, "BUTTON", b.text,
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (b.id == IDOK ? BS_DEFPUSHBUTTON : 0), x, buttonsY,
-            kButtonWidth, kButtonHeight, frame, reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.id)),
-            instance, nullptr);
-        SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                     FALSE);
-        x += kButtonWidth + kMargin;
-    }
-    RECT frameRect = {0, 0, kMargin + pageWidth + kMargin, buttonsY + kButtonHeight + kMargin};
-    AdjustWindowRectEx(&frameRect, WS_POPUP | WS_CAPTION | WS_SYSMENU, FALSE,
-                       WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT);
-    SetWindowPos(frame, nullptr, 0, 0, frameRect.right - frameRect.left,
-                 frameRect.bottom - frameRect.top, SWP_NOMOVE | SWP_NOZORDER);
-    ShowWindow(frame, SW_SHOW);
-    ShowWindow(page, SW_SHOW);
-    SelectRow(page, 0);
-    Capture(frame, "page.bmp");
-    DestroyWindow(frame);
+    ShowWindow(window.frame, SW_SHOW);
+    ShowWindow(window.page, SW_SHOW);
+    SelectRow(window.page, 0);
+    Capture(window.frame, "page.bmp");
+    DestroyWindow(window.frame);
 }
 
 }  // namespace
@@ -205,29 +167,17 @@ int main() {
             list);
         std::fclose(list);
     }
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-
-    HMODULE plugin = LoadLibraryA((g_folder + "quorvel.dll").c_str());
-    if (!plugin) {
-        std::fprintf(stderr, "cannot load quorvel.dll beside the program\n");
+    RegisterListView();
+    Plugin plugin;
+    std::string error;
+    if (!LoadPlugin(g_folder, plugin, error) || !plugin.showSettings) {
+        std::fprintf(stderr, "%s\n", error.empty() ? "no settings dialog" : error.c_str());
         return 1;
     }
-    using GetInfoFn = void*(__cdecl*)();
-    using ReceiveServiceFn = void*(__cdecl*)(void*);
-    using ShowSettingsFn = int32_t(__cdecl*)(HWND);
-    auto getInfo = reinterpret_cast<GetInfoFn>(
-        reinterpret_cast<void*>(GetProcAddress(plugin, "GetSpamCheckPluginInfo")));
-    auto receiveService = reinterpret_cast<ReceiveServiceFn>(
-        reinterpret_cast<void*>(GetProcAddress(plugin, "ReceiveService")));
-    if (!getInfo || !receiveService) return 1;
-
     HHOOK hook = SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
-    auto showSettings = reinterpret_cast<ShowSettingsFn>(PointerAt(getInfo(), 0x100));
-    showSettings(nullptr);
+    plugin.showSettings(nullptr);
     UnhookWindowsHookEx(hook);
-
-    uint32_t request[5] = {20, 0, 2, 0, 0};  // the settings page's record
-    if (void* pageRecord = receiveService(request)) CapturePage(pageRecord);
+    CapturePage(plugin);
+    UnloadPlugin(plugin);
     return g_failed || g_step < 2 ? 1 : 0;
 }
