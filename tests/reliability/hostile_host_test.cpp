@@ -12,13 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/reliability/module_copy.h"
-#include "tests/reliability/page_driver.h"
+#include "tests/support/loaded_plugin.h"
+#include "tests/support/window_driver.h"
 #include "tests/temp_folder.h"
 
 namespace {
-
-constexpr uint32_t kAdaptDialog = 0x10000000, kAdaptText = 0x10000002;
 
 // What the hosts saw: the text buffer sizes the plug-in declared.
 std::vector<int32_t> g_bufferSizes;
@@ -30,11 +28,11 @@ struct TextView {
     int32_t size;
 };
 bool AsTextRequest(void* request, TextView* text) {
-    if (U32At(request, 0x08) != kAdaptText) return false;
-    void* record = const_cast<void*>(PointerAt(request, 0x10));
-    text->source = static_cast<const char*>(PointerAt(record, 0x04));
-    text->destination = static_cast<char*>(const_cast<void*>(PointerAt(record, 0x08)));
-    text->size = static_cast<int32_t>(U32At(record, 0x0C));
+    if (U32At(request, kRequestCode) != HS_ADAPT_TEXT) return false;
+    void* record = const_cast<void*>(PointerAt(request, kRequestData));
+    text->source = static_cast<const char*>(PointerAt(record, kTextSource));
+    text->destination = static_cast<char*>(const_cast<void*>(PointerAt(record, kTextDestination)));
+    text->size = static_cast<int32_t>(U32At(record, kTextDestinationSize));
     g_bufferSizes.push_back(text->size);
     return true;
 }
@@ -68,11 +66,12 @@ int32_t __cdecl ScribblingHost(void* request) {
     TextView text;
     if (AsTextRequest(request, &text)) {
         Put(text, IsDeleteQuestion(text) ? "Adresse \"%s\" entfernen? 100%%" : "Schon da!");
-        std::memset(const_cast<void*>(PointerAt(request, 0x10)), 0xFF, 16);
-    } else if (U32At(request, 0x08) == kAdaptDialog) {
-        SetWindowTextA(static_cast<HWND>(const_cast<void*>(PointerAt(request, 0x10))), "Adressen");
+        std::memset(const_cast<void*>(PointerAt(request, kRequestData)), 0xFF, sizeof(TextRequest));
+    } else if (U32At(request, kRequestCode) == HS_ADAPT_DIALOG) {
+        SetWindowTextA(static_cast<HWND>(const_cast<void*>(PointerAt(request, kRequestData))),
+                       "Adressen");
     }
-    std::memset(request, 0xFF, 20);
+    std::memset(request, 0xFF, sizeof(ServiceRequest));
     return -1;
 }
 
@@ -101,8 +100,8 @@ TEST(HostileHost, UserStillSeesSaneMessages) {
     for (const HostCase& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
-        ModuleCopy plugin(folder.path(), &list);
-        plugin.Service(0, reinterpret_cast<void*>(c.host));
+        LoadedPlugin plugin(folder.path(), &list);
+        plugin.Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(c.host));
         g_bufferSizes.clear();
         PageDriver page(plugin);
 
@@ -125,15 +124,16 @@ TEST(HostileHost, UserStillSeesSaneMessages) {
 TEST(HostileHost, BadServiceCallsChangeNothing) {
     TempFolder folder;
     const std::string list = "ann@example.com\r\n";
-    ModuleCopy plugin(folder.path(), &list);
+    LoadedPlugin plugin(folder.path(), &list);
     const auto receive = plugin.Export<LoadedPlugin::ReceiveServiceFn>("ReceiveService");
     EXPECT_EQ(receive(nullptr), nullptr);
-    plugin.Service(0, reinterpret_cast<void*>(&PrintfHost));
-    for (uint32_t code : {3u, 7u, 0x10000000u, 0x10000002u, 0x80000000u, 0xFFFFFFFFu}) {
+    plugin.Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(&PrintfHost));
+    for (uint32_t code : {3u, 7u, HS_ADAPT_DIALOG, HS_ADAPT_TEXT, 0x80000000u, 0xFFFFFFFFu}) {
         EXPECT_EQ(plugin.Service(code, reinterpret_cast<void*>(&GarbageHost)), nullptr) << code;
     }
-    EXPECT_EQ(plugin.Service(0, nullptr), nullptr) << "a null callback withdraws the host's";
-    EXPECT_STREQ(static_cast<const char*>(plugin.Service(1)), "Quorvel");
+    EXPECT_EQ(plugin.Service(RS_HOST_CALLBACK, nullptr), nullptr)
+        << "a null callback withdraws the host's";
+    EXPECT_STREQ(static_cast<const char*>(plugin.Service(RS_GET_NAME)), "Quorvel");
 
     g_bufferSizes.clear();
     PageDriver page(plugin);
