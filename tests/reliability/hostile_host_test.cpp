@@ -21,55 +21,45 @@ namespace {
 // What the hosts saw: the text buffer sizes the plug-in declared.
 std::vector<int32_t> g_bufferSizes;
 
-// The host's side of the records: raw bytes at documented offsets.
-struct TextView {
-    const char* source;
-    char* destination;
-    int32_t size;
-};
-bool AsTextRequest(void* request, TextView* text) {
-    if (U32At(request, kRequestCode) != HS_ADAPT_TEXT) return false;
-    void* record = const_cast<void*>(PointerAt(request, kRequestData));
-    text->source = static_cast<const char*>(PointerAt(record, kTextSource));
-    text->destination = static_cast<char*>(const_cast<void*>(PointerAt(record, kTextDestination)));
-    text->size = static_cast<int32_t>(U32At(record, kTextDestinationSize));
-    g_bufferSizes.push_back(text->size);
+bool AsTextRequest(void* request, HostRequest* text) {
+    *text = ReadRequest(request);
+    if (text->code != HS_ADAPT_TEXT) return false;
+    g_bufferSizes.push_back(text->destinationSize);
     return true;
 }
-void Put(const TextView& text, const char* answer) {
-    std::strncpy(text.destination, answer, static_cast<size_t>(text.size) - 1);
-    text.destination[text.size - 1] = '\0';
+void Put(const HostRequest& text, const char* answer) {
+    std::strncpy(text.destination, answer, static_cast<size_t>(text.destinationSize) - 1);
+    text.destination[text.destinationSize - 1] = '\0';
 }
-bool IsDeleteQuestion(const TextView& text) {
-    return std::strstr(text.source, "delete") != nullptr;
+bool IsDeleteQuestion(const HostRequest& text) {
+    return text.source.find("delete") != std::string::npos;
 }
 
 int32_t __cdecl GarbageHost(void*) {
     return static_cast<int32_t>(0xDEADBEEF);
 }
 int32_t __cdecl SilentHost(void* request) {
-    TextView text;
+    HostRequest text;
     AsTextRequest(request, &text);
     return 0;
 }
 int32_t __cdecl FullBufferHost(void* request) {
-    TextView text;
-    if (AsTextRequest(request, &text)) std::memset(text.destination, 'A', text.size);
+    HostRequest text;
+    if (AsTextRequest(request, &text)) std::memset(text.destination, 'A', text.destinationSize);
     return 1;
 }
 int32_t __cdecl PrintfHost(void* request) {
-    TextView text;
+    HostRequest text;
     if (AsTextRequest(request, &text)) Put(text, "%n%s%s%x");
     return 1;
 }
 int32_t __cdecl ScribblingHost(void* request) {
-    TextView text;
+    HostRequest text;
     if (AsTextRequest(request, &text)) {
         Put(text, IsDeleteQuestion(text) ? "Adresse \"%s\" entfernen? 100%%" : "Schon da!");
         std::memset(const_cast<void*>(PointerAt(request, kRequestData)), 0xFF, sizeof(TextRequest));
-    } else if (U32At(request, kRequestCode) == HS_ADAPT_DIALOG) {
-        SetWindowTextA(static_cast<HWND>(const_cast<void*>(PointerAt(request, kRequestData))),
-                       "Adressen");
+    } else if (text.code == HS_ADAPT_DIALOG) {
+        SetWindowTextA(text.dialog, "Adressen");
     }
     std::memset(request, 0xFF, sizeof(ServiceRequest));
     return -1;

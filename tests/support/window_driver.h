@@ -26,7 +26,7 @@
 // Message boxes keep their text in a static with this id.
 constexpr int kMessageBoxText = 0xFFFF;
 
-// One request as the host's callback saw it, read as raw bytes.
+// One request as the host's callback sees it, read as raw bytes.
 struct HostRequest {
     uint32_t size;
     std::string target;
@@ -34,8 +34,26 @@ struct HostRequest {
     HWND dialog;         // HS_ADAPT_DIALOG
     uint32_t textSize;   // HS_ADAPT_TEXT: the TextRequest's size member
     std::string source;  // HS_ADAPT_TEXT
+    char* destination;   // HS_ADAPT_TEXT; valid only during the callback
     int32_t destinationSize;
 };
+
+inline HostRequest ReadRequest(const void* request) {
+    HostRequest seen = {};
+    seen.size = U32At(request, 0x00);
+    seen.target = static_cast<const char*>(PointerAt(request, kRequestTarget));
+    seen.code = U32At(request, kRequestCode);
+    const void* data = PointerAt(request, kRequestData);
+    if (seen.code == HS_ADAPT_DIALOG) {
+        seen.dialog = static_cast<HWND>(const_cast<void*>(data));
+    } else if (seen.code == HS_ADAPT_TEXT) {
+        seen.textSize = U32At(data, 0x00);
+        seen.source = static_cast<const char*>(PointerAt(data, kTextSource));
+        seen.destination = static_cast<char*>(const_cast<void*>(PointerAt(data, kTextDestination)));
+        seen.destinationSize = static_cast<int32_t>(U32At(data, kTextDestinationSize));
+    }
+    return seen;
+}
 
 // The host's side of the service callback. Texts found in translations are
 // answered with their translation; others are left as the plug-in put them.
@@ -48,25 +66,14 @@ class RecordingHost {
 
     static int32_t __cdecl Callback(void* request) {
         if (!current_) return 0;
-        const auto* raw = static_cast<const unsigned char*>(request);
-        HostRequest seen = {};
-        seen.size = U32At(raw, 0x00);
-        seen.target = static_cast<const char*>(PointerAt(raw, kRequestTarget));
-        seen.code = U32At(raw, kRequestCode);
-        const void* data = PointerAt(raw, kRequestData);
-        if (seen.code == HS_ADAPT_DIALOG) {
-            seen.dialog = static_cast<HWND>(const_cast<void*>(data));
-        } else if (seen.code == HS_ADAPT_TEXT) {
-            seen.textSize = U32At(data, 0x00);
-            seen.source = static_cast<const char*>(PointerAt(data, kTextSource));
-            auto* destination =
-                static_cast<char*>(const_cast<void*>(PointerAt(data, kTextDestination)));
-            seen.destinationSize = static_cast<int32_t>(U32At(data, kTextDestinationSize));
+        HostRequest seen = ReadRequest(request);
+        if (seen.code == HS_ADAPT_TEXT) {
             auto found = current_->translations.find(seen.source);
             if (found != current_->translations.end()) {
-                lstrcpynA(destination, found->second.c_str(), seen.destinationSize);
+                lstrcpynA(seen.destination, found->second.c_str(), seen.destinationSize);
             }
         }
+        seen.destination = nullptr;
         current_->requests.push_back(seen);
         return 0;
     }
@@ -328,6 +335,18 @@ inline int FindRow(HWND dialog, const std::string& text) {
                                          reinterpret_cast<LPARAM>(&find)));
 }
 
+// The settings page inside parent, made as the host makes it: module, template
+// and dialog procedure from the OptionsPageInfo record. Not shown yet.
+inline HWND CreateSettingsPage(const LoadedPlugin& plugin, HWND parent) {
+    const void* record = plugin.Service(RS_GET_OPTIONS_PAGE);
+    EXPECT_NE(record, nullptr) << "no OptionsPageInfo record";
+    if (!record) return nullptr;
+    return CreateDialogParamA(
+        static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, kOptionsPageInstance))),
+        MAKEINTRESOURCEA(U32At(record, kOptionsPageTemplate)), parent,
+        reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, kOptionsPageDialogProc))), 0);
+}
+
 // A loaded module's settings page as the host shows it: made from the
 // OptionsPageInfo record inside a host window. The address entry dialog gets
 // the text of the last Add; message boxes are answered with the last Delete's
@@ -338,16 +357,9 @@ class PageDriver {
         RegisterListView();
         host_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr,
                                 nullptr, nullptr, nullptr);
-        const void* record = plugin.Service(RS_GET_OPTIONS_PAGE);
-        EXPECT_NE(record, nullptr) << "no OptionsPageInfo record";
-        if (!record) return;
-        const auto instance =
-            static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, kOptionsPageInstance)));
-        const auto templateId = static_cast<WORD>(U32At(record, kOptionsPageTemplate));
-        const auto procedure =
-            reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, kOptionsPageDialogProc)));
-        page_ = CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), host_, procedure, 0);
+        page_ = CreateSettingsPage(plugin, host_);
         EXPECT_NE(page_, nullptr) << "the page was not created: " << GetLastError();
+        if (!page_) return;
         ShowWindow(page_, SW_SHOW);
         script_.Otherwise([this](HWND window) { Answer(window); });
     }

@@ -425,17 +425,7 @@ class Page : public Editor {
     }
     void TearDown() override { DestroyWindow(frame); }
 
-    // As the host does: module, template and procedure from the page record.
-    HWND CreatePage() {
-        const void* record = plugin->Service(RS_GET_OPTIONS_PAGE);
-        EXPECT_NE(record, nullptr);
-        if (!record) return nullptr;
-        return CreateDialogParamA(
-            static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, kOptionsPageInstance))),
-            MAKEINTRESOURCEA(U32At(record, kOptionsPageTemplate)), frame,
-            reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, kOptionsPageDialogProc))),
-            0);
-    }
+    HWND CreatePage() { return CreateSettingsPage(*plugin, frame); }
 
     HWND frame = nullptr;
 };
