@@ -28,10 +28,13 @@ inline uint32_t U32At(const void* base, size_t offset) {
 inline const void* PointerAt(const void* base, size_t offset) {
     return reinterpret_cast<const void*>(static_cast<uintptr_t>(U32At(base, offset)));
 }
+
 // Where the host reads the members of the requests the plug-in sends it.
+constexpr size_t kRequestSize = offsetof(ServiceRequest, size);
 constexpr size_t kRequestTarget = offsetof(ServiceRequest, target);
 constexpr size_t kRequestCode = offsetof(ServiceRequest, code);
 constexpr size_t kRequestData = offsetof(ServiceRequest, data);
+constexpr size_t kTextSize = offsetof(TextRequest, size);
 constexpr size_t kTextSource = offsetof(TextRequest, source);
 constexpr size_t kTextDestination = offsetof(TextRequest, destination);
 constexpr size_t kTextDestinationSize = offsetof(TextRequest, destinationSize);

@@ -40,14 +40,14 @@ struct HostRequest {
 
 inline HostRequest ReadRequest(const void* request) {
     HostRequest seen = {};
-    seen.size = U32At(request, 0x00);
+    seen.size = U32At(request, kRequestSize);
     seen.target = static_cast<const char*>(PointerAt(request, kRequestTarget));
     seen.code = U32At(request, kRequestCode);
     const void* data = PointerAt(request, kRequestData);
     if (seen.code == HS_ADAPT_DIALOG) {
         seen.dialog = static_cast<HWND>(const_cast<void*>(data));
     } else if (seen.code == HS_ADAPT_TEXT) {
-        seen.textSize = U32At(data, 0x00);
+        seen.textSize = U32At(data, kTextSize);
         seen.source = static_cast<const char*>(PointerAt(data, kTextSource));
         seen.destination = static_cast<char*>(const_cast<void*>(PointerAt(data, kTextDestination)));
         seen.destinationSize = static_cast<int32_t>(U32At(data, kTextDestinationSize));
