@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static const char kQuestion[] = "Do you want to delete the email address \"%s\"?";
     ReceiveService(nullptr);
-    ServiceRequest handOver = {sizeof handOver, "Spamihilator", RS_HOST_CALLBACK, 0,
+    ServiceRequest handOver = {sizeof handOver, kHostName, RS_HOST_CALLBACK, 0,
                                reinterpret_cast<void*>(&HostileHost)};
     ReceiveService(&handOver);
     g_calls = 0;
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::free(message);
     std::free(addressCopy);
     std::free(text);
-    ServiceRequest withdraw = {sizeof withdraw, "Spamihilator", RS_HOST_CALLBACK, 0, nullptr};
+    ServiceRequest withdraw = {sizeof withdraw, kHostName, RS_HOST_CALLBACK, 0, nullptr};
     ReceiveService(&withdraw);
     return 0;
 }

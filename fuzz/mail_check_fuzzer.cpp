@@ -21,6 +21,7 @@
 #include "addresses/address_list.h"
 #include "check/mail_check.h"
 #include "tests/reliability/literal_models.h"
+#include "tests/support/mail.h"
 
 namespace {
 
@@ -132,16 +133,13 @@ class Texts {
 
 int32_t RealVerdict(const std::vector<literal::Header>& headers, Placement placement) {
     Texts texts(placement);
-    std::vector<HeaderField> fields(headers.size());
-    for (size_t i = 0; i < headers.size(); ++i) {
-        fields[i].name = headers[i].hasName ? texts.Place(headers[i].name) : nullptr;
-        fields[i].value = headers[i].hasValue ? texts.Place(headers[i].value) : nullptr;
-        fields[i].unused = 0xDEADBEEF;
-        fields[i].next = i + 1 < headers.size() ? &fields[i + 1] : nullptr;
+    Mail mail;
+    for (const literal::Header& header : headers) {
+        mail.Add(header.hasName ? texts.Place(header.name) : nullptr,
+                 header.hasValue ? texts.Place(header.value) : nullptr, 0xDEADBEEF);
     }
-    const MailRecord mail = {fields.empty() ? nullptr : fields.data()};
     double result = 0.25;
-    const int32_t verdict = CheckMail(0x12345678, &mail, &result);
+    const int32_t verdict = CheckMail(0x12345678, mail.record(), &result);
     if (verdict != kSpam && verdict != kNotSpam) Fail("verdict is neither -1 nor 0");
     if (result != (verdict == kSpam ? 1.0 : 0.25)) Fail("result value wrong for the verdict");
     return verdict;

@@ -17,7 +17,7 @@
 #include "tests/check/reference_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/check/check_model.h"
-#include "tests/check/test_mail.h"
+#include "tests/support/mail.h"
 
 namespace {
 

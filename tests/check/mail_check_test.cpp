@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/addresses/list_fixture.h"
-#include "tests/check/test_mail.h"
+#include "tests/support/mail.h"
 
 namespace {
 

@@ -6,19 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/host_api.h"
 #include "plugin/records.h"
+#include "ui/resource.h"
 
 namespace {
-
-constexpr UINT WM_SAVELIST = WM_USER + 1001;
-
-// The record that goes with a text request, host's layout.
-struct TextRequest {
-    uint32_t size;
-    const char* source;
-    char* destination;
-    int32_t destinationSize;
-};
 
 HINSTANCE g_module;
 char g_logPath[MAX_PATH];
@@ -46,13 +38,13 @@ void AskHost() {
     if (!g_service) return Log("no service callback");
     char buffer[8];
     std::memset(buffer, 'x', sizeof buffer);
-    TextRequest text = {16, "Hello, host", buffer, sizeof buffer};
-    ServiceRequest request = {20, "Spamihilator", 0x10000002, 0, &text};
+    TextRequest text = {sizeof text, "Hello, host", buffer, sizeof buffer};
+    ServiceRequest request = {sizeof request, kHostName, HS_ADAPT_TEXT, 0, &text};
     g_service(&request);
     char line[64];
     std::snprintf(line, sizeof line, "text '%.8s'", buffer);
     Log(line);
-    ServiceRequest dialog = {20, "Spamihilator", 0x10000000, 0, nullptr};
+    ServiceRequest dialog = {sizeof dialog, kHostName, HS_ADAPT_DIALOG, 0, nullptr};
     g_service(&dialog);
 }
 
@@ -62,7 +54,8 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM);
 int32_t ShowSettings(HWND) {
     Log("settings");
     AskHost();
-    HWND dialog = CreateDialogParamA(g_module, MAKEINTRESOURCEA(101), nullptr, PageProc, 0);
+    HWND dialog =
+        CreateDialogParamA(g_module, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, PageProc, 0);
     SendMessageA(dialog, WM_SAVELIST, 0, 0);
     DestroyWindow(dialog);
     return 1;
@@ -101,13 +94,14 @@ extern "C" void* ReceiveService(const ServiceRequest* request) {
     std::snprintf(line, sizeof line, "service %u", static_cast<unsigned>(request->code));
     Log(line);
     switch (request->code) {
-        case 0:
+        case RS_HOST_CALLBACK:
             g_service = reinterpret_cast<HostServiceProc>(request->data);
             return nullptr;
-        case 1:
+        case RS_GET_NAME:
             return const_cast<char*>("Fake plug-in");
-        case 2:
-            g_page = {1, 36, g_module, 4005, PageProc, "Fake page", 0, 0, {}, nullptr, "fake.htm"};
+        case RS_GET_OPTIONS_PAGE:
+            g_page = {1, 36, g_module, IDD_OPTIONS_PAGE, PageProc,  "Fake page",
+                      0, 0,  {},       nullptr,          "fake.htm"};
             return &g_page;
     }
     return nullptr;

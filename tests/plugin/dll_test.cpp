@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "plugin/version.h"
-#include "tests/plugin/loaded_plugin.h"
+#include "tests/support/loaded_plugin.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ const T* At(HMODULE module, DWORD rva) {
 
 TEST(Module, IsA32BitDllForXpAndLater) {
     LoadedPlugin plugin;
-    const auto* base = reinterpret_cast<const unsigned char*>(plugin.module);
+    const auto* base = reinterpret_cast<const unsigned char*>(plugin.module());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
@@ -45,20 +45,20 @@ TEST(Module, IsA32BitDllForXpAndLater) {
 
 TEST(Module, ExportsExactlyTheTwoFunctionsByOrdinal) {
     LoadedPlugin plugin;
-    const auto& dir = Directory(plugin.module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+    const auto& dir = Directory(plugin.module(), IMAGE_DIRECTORY_ENTRY_EXPORT);
     ASSERT_NE(dir.VirtualAddress, 0u);
-    const auto* exports = At<IMAGE_EXPORT_DIRECTORY>(plugin.module, dir.VirtualAddress);
+    const auto* exports = At<IMAGE_EXPORT_DIRECTORY>(plugin.module(), dir.VirtualAddress);
     EXPECT_EQ(exports->Base, 1u);
     ASSERT_EQ(exports->NumberOfFunctions, 2u);
     ASSERT_EQ(exports->NumberOfNames, 2u);
-    const auto* names = At<DWORD>(plugin.module, exports->AddressOfNames);
-    const auto* ordinals = At<WORD>(plugin.module, exports->AddressOfNameOrdinals);
+    const auto* names = At<DWORD>(plugin.module(), exports->AddressOfNames);
+    const auto* ordinals = At<WORD>(plugin.module(), exports->AddressOfNameOrdinals);
     const char* expected[] = {"GetSpamCheckPluginInfo", "ReceiveService"};
     for (int i = 0; i < 2; ++i) {
-        EXPECT_STREQ(At<char>(plugin.module, names[i]), expected[i]);
+        EXPECT_STREQ(At<char>(plugin.module(), names[i]), expected[i]);
         EXPECT_EQ(ordinals[i] + exports->Base, static_cast<DWORD>(i + 1)) << expected[i];
-        EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(plugin.module, MAKEINTRESOURCEA(i + 1))),
-                  reinterpret_cast<void*>(GetProcAddress(plugin.module, expected[i])));
+        EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(plugin.module(), MAKEINTRESOURCEA(i + 1))),
+                  reinterpret_cast<void*>(GetProcAddress(plugin.module(), expected[i])));
     }
 }
 
@@ -144,7 +144,7 @@ TEST(Module, ShippedBinariesImportOnlyWhatXpHas) {
 // quorvel.dll.debug file kept beside it.
 TEST(Module, ShipsStrippedWithALinkToItsDebugFile) {
     LoadedPlugin plugin;
-    const auto* base = reinterpret_cast<const unsigned char*>(plugin.module);
+    const auto* base = reinterpret_cast<const unsigned char*>(plugin.module());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     EXPECT_EQ(nt->FileHeader.NumberOfSymbols, 0u) << "symbols left in";
@@ -157,7 +157,7 @@ TEST(Module, ShipsStrippedWithALinkToItsDebugFile) {
 
 TEST(Module, CarriesItsVersionRecord) {
     LoadedPlugin plugin;
-    const std::string path = plugin.folder.File("quorvel.dll");
+    const std::string path = plugin.folder().File("quorvel.dll");
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -196,6 +196,8 @@ void ExpectText(const unsigned char* info, size_t offset, const char* text) {
     }
 }
 
+// The two record tests spell out the offsets the host reads instead of taking
+// them from plugin/host_api.h: they are the independent check of that header.
 TEST(Records, PluginInfoBytes) {
     LoadedPlugin plugin;
     const unsigned char* info = plugin.Info();
@@ -212,7 +214,7 @@ TEST(Records, PluginInfoBytes) {
         EXPECT_NE(function, nullptr) << "callback at " << offset;
         MEMORY_BASIC_INFORMATION where = {};
         VirtualQuery(function, &where, sizeof where);
-        EXPECT_EQ(where.AllocationBase, plugin.module) << "callback at " << offset;
+        EXPECT_EQ(where.AllocationBase, plugin.module()) << "callback at " << offset;
     }
     for (size_t offset = 0x108; offset < 0x114; ++offset) EXPECT_EQ(info[offset], 0) << offset;
 
@@ -225,15 +227,15 @@ TEST(Records, PluginInfoBytes) {
 
 TEST(Records, OptionsPageBytes) {
     LoadedPlugin plugin(nullptr, /*withIcon=*/true);
-    const auto* page = static_cast<const unsigned char*>(plugin.Service(2));
+    const auto* page = static_cast<const unsigned char*>(plugin.Service(RS_GET_OPTIONS_PAGE));
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(U32At(page, 0x00), 1u);
     EXPECT_EQ(U32At(page, 0x04), 36u);
-    EXPECT_EQ(PointerAt(page, 0x08), plugin.module);
+    EXPECT_EQ(PointerAt(page, 0x08), plugin.module());
     EXPECT_EQ(U32At(page, 0x0C), 4005u);
     MEMORY_BASIC_INFORMATION where = {};
     VirtualQuery(PointerAt(page, 0x10), &where, sizeof where);
-    EXPECT_EQ(where.AllocationBase, plugin.module) << "the page's dialog procedure";
+    EXPECT_EQ(where.AllocationBase, plugin.module()) << "the page's dialog procedure";
     EXPECT_STREQ(static_cast<const char*>(PointerAt(page, 0x14)), "Addressees");
     EXPECT_EQ(U32At(page, 0x18), 0u);
     EXPECT_EQ(page[0x1C], 0);
@@ -247,16 +249,16 @@ TEST(Records, OptionsPageBytes) {
     DeleteObject(iconInfo.hbmColor);
     DeleteObject(iconInfo.hbmMask);
     EXPECT_STREQ(static_cast<const char*>(PointerAt(page, 0x24)), "quorvel_plugin.htm");
-    EXPECT_EQ(plugin.Service(2), page) << "one record for the life of the module";
+    EXPECT_EQ(plugin.Service(RS_GET_OPTIONS_PAGE), page) << "one record for the life of the module";
 }
 
 TEST(Records, NoIconAndNoListStillLoad) {
     LoadedPlugin plugin;
-    const void* page = plugin.Service(2);
+    const void* page = plugin.Service(RS_GET_OPTIONS_PAGE);
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(PointerAt(page, 0x20), nullptr);
+    EXPECT_EQ(PointerAt(page, kOptionsPageIcon), nullptr);
     double result = 7.0;
-    HostMail mail("To", "stranger@example.org");
+    Mail mail({{"To", "stranger@example.org"}});
     EXPECT_EQ(plugin.Check(mail.record(), &result), 0);
     EXPECT_EQ(result, 7.0);
 }
@@ -267,23 +269,23 @@ int32_t __cdecl IgnoringHost(void*) {
 
 TEST(Service, CodesAnswerAsTheHostExpects) {
     LoadedPlugin plugin;
-    const auto* name = static_cast<const char*>(plugin.Service(1));
+    const auto* name = static_cast<const char*>(plugin.Service(RS_GET_NAME));
     ASSERT_NE(name, nullptr);
     EXPECT_STREQ(name, "Quorvel");
     EXPECT_NE(static_cast<const void*>(name), plugin.Info() + 8) << "a constant of its own";
-    EXPECT_EQ(plugin.Service(0, reinterpret_cast<void*>(&IgnoringHost)), nullptr);
+    EXPECT_EQ(plugin.Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(&IgnoringHost)), nullptr);
     EXPECT_EQ(plugin.Service(7), nullptr);
     EXPECT_EQ(plugin.Service(0xFFFFFFFF), nullptr);
     EXPECT_EQ(plugin.Export<LoadedPlugin::ReceiveServiceFn>("ReceiveService")(nullptr), nullptr);
-    EXPECT_STREQ(static_cast<const char*>(plugin.Service(1)), "Quorvel");
-    EXPECT_EQ(plugin.Service(0, nullptr), nullptr);
+    EXPECT_STREQ(static_cast<const char*>(plugin.Service(RS_GET_NAME)), "Quorvel");
+    EXPECT_EQ(plugin.Service(RS_HOST_CALLBACK, nullptr), nullptr);
 }
 
 TEST(Check, ReadsTheListBesideTheModuleAtLoad) {
     LoadedPlugin plugin("friend@example.com\r\n\r\nme@example.org\n");
-    HostMail mine("Subject", "hello");
+    Mail mine({{"Subject", "hello"}});
     mine.Add("To", "Me <ME@example.org>");
-    HostMail stranger("To", "someone@example.net");
+    Mail stranger({{"To", "someone@example.net"}});
     stranger.Add("Received", "from x by y for <other@example.net>");
 
     double result = -3.0;
@@ -292,7 +294,7 @@ TEST(Check, ReadsTheListBesideTheModuleAtLoad) {
     EXPECT_EQ(plugin.Check(stranger.record(), &result), -1);
     EXPECT_EQ(result, 1.0);
 
-    HostMail friendMail("Cc", "friend@example.com");
+    Mail friendMail({{"Cc", "friend@example.com"}});
     EXPECT_EQ(plugin.Check(friendMail.record(), &result), 0);
 
     plugin.Release();
@@ -304,10 +306,10 @@ TEST(Check, ReadsTheListBesideTheModuleAtLoad) {
 TEST(Check, NullsFromTheHostPassTheMail) {
     LoadedPlugin plugin("me@example.org\r\n");
     double result = 0;
-    HostMail stranger("To", "someone@example.net");
+    Mail stranger({{"To", "someone@example.net"}});
     EXPECT_EQ(plugin.Check(nullptr, &result), 0);
     EXPECT_EQ(plugin.Check(stranger.record(), nullptr), 0);
-    HostMail broken(nullptr, "someone@example.net");
+    Mail broken({{nullptr, "someone@example.net"}});
     broken.Add("To", nullptr);
     EXPECT_EQ(plugin.Check(broken.record(), &result), 0);
 }

@@ -19,7 +19,7 @@ class ReceiveServiceTest : public ::testing::Test {
         g_optionsPage = nullptr;
     }
     static void* Send(uint32_t code, void* data = nullptr) {
-        ServiceRequest request = {sizeof(ServiceRequest), "Spamihilator", code, 0, data};
+        ServiceRequest request = {sizeof(ServiceRequest), kHostName, code, 0, data};
         return ReceiveService(&request);
     }
 };
@@ -44,7 +44,7 @@ TEST_F(ReceiveServiceTest, NameAndPageAnswerWithoutACallback) {
 
 TEST_F(ReceiveServiceTest, UnknownCodesAndNullChangeNothing) {
     Send(RS_HOST_CALLBACK, reinterpret_cast<void*>(&SomeHost));
-    for (uint32_t code : {3u, 7u, 0x10000000u, 0xFFFFFFFFu}) {
+    for (uint32_t code : {3u, 7u, HS_ADAPT_DIALOG, 0xFFFFFFFFu}) {
         EXPECT_EQ(Send(code, reinterpret_cast<void*>(1)), nullptr) << "code " << code;
     }
     EXPECT_EQ(ReceiveService(nullptr), nullptr);
@@ -103,7 +103,7 @@ class AdaptTest : public ::testing::Test {
     }
     void TearDown() override { g_hostServiceProc = nullptr; }
     static void Connect(HostServiceProc host) {
-        ServiceRequest request = {sizeof(ServiceRequest), "Spamihilator", RS_HOST_CALLBACK, 0,
+        ServiceRequest request = {sizeof(ServiceRequest), kHostName, RS_HOST_CALLBACK, 0,
                                   reinterpret_cast<void*>(host)};
         ReceiveService(&request);
     }
@@ -153,7 +153,7 @@ TEST_F(AdaptTest, TheHostIsAskedOnceAndDecidesTheText) {
     ASSERT_EQ(g_seen.size(), 1u);
     const SeenRequest& seen = g_seen[0];
     EXPECT_EQ(seen.size, sizeof(ServiceRequest));
-    EXPECT_EQ(seen.target, "Spamihilator");
+    EXPECT_EQ(seen.target, kHostName);
     EXPECT_EQ(seen.code, HS_ADAPT_TEXT);
     EXPECT_EQ(seen.reserved, 0u);
     EXPECT_EQ(seen.textSize, sizeof(TextRequest));
@@ -185,7 +185,7 @@ TEST_F(AdaptTest, DialogsGoToTheHostWithTheirHandle) {
     AdaptDialog(&window);
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0].size, sizeof(ServiceRequest));
-    EXPECT_EQ(g_seen[0].target, "Spamihilator");
+    EXPECT_EQ(g_seen[0].target, kHostName);
     EXPECT_EQ(g_seen[0].code, HS_ADAPT_DIALOG);
     EXPECT_EQ(g_seen[0].reserved, 0u);
     EXPECT_EQ(g_seen[0].data, &window);

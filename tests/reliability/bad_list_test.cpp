@@ -14,6 +14,7 @@
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/bad_lists.h"
 #include "tests/reliability/literal_models.h"
+#include "tests/support/mail.h"
 
 namespace {
 
@@ -60,10 +61,9 @@ TEST_F(BadListTest, ChecksAfterABadLoadAgreeWithTheModel) {
     for (const std::string& entry : entries) {
         for (const std::string& value :
              {entry, entry.substr(0, entry.size() - 1), entry + "z", "z" + entry.substr(1)}) {
-            const HeaderField to = {"To", value.c_str(), 0, nullptr};
-            const MailRecord mail = {const_cast<HeaderField*>(&to)};
+            const Mail mail({{"To", value.c_str()}});
             double result = 0;
-            EXPECT_EQ(CheckMail(0, &mail, &result),
+            EXPECT_EQ(CheckMail(0, mail.record(), &result),
                       literal::Verdict(entries, {{true, true, "To", value}}))
                 << "To value of " << value.size() << " bytes starting " << value.substr(0, 3);
         }

@@ -16,8 +16,8 @@
 
 #include "tests/reliability/bad_lists.h"
 #include "tests/reliability/literal_models.h"
-#include "tests/reliability/module_copy.h"
-#include "tests/reliability/page_driver.h"
+#include "tests/support/loaded_plugin.h"
+#include "tests/support/window_driver.h"
 #include "tests/temp_folder.h"
 
 namespace {
@@ -26,7 +26,7 @@ using Strings = std::vector<std::string>;
 
 // The list is seen only through verdicts: each sampled entry, and near misses of
 // it, as a To value, against the literal verdict over every entry of the file.
-void ProbeEntries(const ModuleCopy& plugin, const Strings& entries, const char* what) {
+void ProbeEntries(const LoadedPlugin& plugin, const Strings& entries, const char* what) {
     Strings samples;
     if (entries.size() <= 12) {
         samples = entries;
@@ -48,7 +48,7 @@ TEST(ModuleLoad, BadListFilesGiveTheEntriesOfTheFileRules) {
     for (const BadList& list : kBadLists) {
         TempFolder folder;
         const std::string bytes = list.make();
-        ModuleCopy plugin(folder.path(), &bytes);
+        LoadedPlugin plugin(folder.path(), &bytes);
         ProbeEntries(plugin, literal::FileEntries(bytes), list.what);
     }
 }
@@ -56,9 +56,10 @@ TEST(ModuleLoad, BadListFilesGiveTheEntriesOfTheFileRules) {
 TEST(ModuleLoad, AFolderInTheListFilesPlaceLeavesTheListEmpty) {
     TempFolder folder;
     std::filesystem::create_directory(folder.path() / "quorvel.txt");
-    ModuleCopy plugin(folder.path(), nullptr);
+    LoadedPlugin plugin(folder.path(), nullptr);
     EXPECT_EQ(plugin.CheckTo("anyone@example.com"), 0);
-    EXPECT_NE(plugin.Service(2), nullptr) << "the page record is built all the same";
+    EXPECT_NE(plugin.Service(RS_GET_OPTIONS_PAGE), nullptr)
+        << "the page record is built all the same";
 }
 
 // A folder below base whose path is `length` bytes long.
@@ -81,7 +82,7 @@ TEST(ModuleLoad, ModulePathAtTheLengthLimit) {
         // 259 bytes: the list file's path just fits, and the list is read.
         TempFolder base;
         const auto folder = FolderOfLength(base.path(), MAX_PATH - 1 - name);
-        ModuleCopy plugin(folder, &list);
+        LoadedPlugin plugin(folder, &list);
         ASSERT_EQ(plugin.path().size(), MAX_PATH - 1u);
         EXPECT_EQ(plugin.CheckTo("me@example.org"), 0);
         EXPECT_EQ(plugin.CheckTo("stranger@example.org"), -1) << "the list was not read";
@@ -91,12 +92,12 @@ TEST(ModuleLoad, ModulePathAtTheLengthLimit) {
         // file's would not, so no file is read and the module still works.
         TempFolder base;
         const auto folder = FolderOfLength(base.path(), MAX_PATH - 1 - name + 2);
-        ModuleCopy plugin(folder, &list, BuildFolder() / "quorvel.dll", "q.dll");
+        LoadedPlugin plugin(folder, &list, BuildFolder() / "quorvel.dll", "q.dll");
         ASSERT_NE(plugin.module(), nullptr);
         EXPECT_EQ(plugin.CheckTo("stranger@example.org"), 0);
-        const void* page = plugin.Service(2);
+        const void* page = plugin.Service(RS_GET_OPTIONS_PAGE);
         ASSERT_NE(page, nullptr);
-        EXPECT_EQ(PointerAt(page, 0x20), nullptr) << "no icon from a cut path";
+        EXPECT_EQ(PointerAt(page, kOptionsPageIcon), nullptr) << "no icon from a cut path";
     }
 }
 
@@ -122,8 +123,8 @@ TEST(ModuleLoad, UnloadingFreesWhatTheModuleHeld) {
     for (int i = 0; i < 20000; ++i) list += "person" + std::to_string(i) + "@example.com\r\n";
     auto cycle = [&] {
         {
-            ModuleCopy plugin(folder.path(), &list);
-            EXPECT_NE(plugin.Service(2), nullptr);
+            LoadedPlugin plugin(folder.path(), &list);
+            EXPECT_NE(plugin.Service(RS_GET_OPTIONS_PAGE), nullptr);
             EXPECT_EQ(plugin.CheckTo("person19999@example.com"), 0);
         }
         std::filesystem::remove(folder.path() / "quorvel.dll");
@@ -149,10 +150,10 @@ TEST(ModuleLoad, UnloadingFreesWhatTheModuleHeld) {
 TEST(ModuleStress, ChecksWhileTheHostReleases) {
     TempFolder folder;
     const std::string list = "me@example.org\r\nfriend@example.com\r\n";
-    ModuleCopy plugin(folder.path(), &list);
-    HostMail mine("Subject", "hi");
+    LoadedPlugin plugin(folder.path(), &list);
+    Mail mine({{"Subject", "hi"}});
     mine.Add("To", "Me <me@example.org>");
-    HostMail stranger("To", "someone@example.net");
+    Mail stranger({{"To", "someone@example.net"}});
     stranger.Add("Cc", "other@example.net");
 
     constexpr int kCheckers = 3, kChecks = 50000;
@@ -164,8 +165,8 @@ TEST(ModuleStress, ChecksWhileTheHostReleases) {
         threads.emplace_back([&] {
             for (int n = 0; n < kChecks; ++n) {
                 const bool afterRelease = released.load();
-                if (plugin.Check(mine.record()) != 0) ++wrong;
-                const int32_t verdict = plugin.Check(stranger.record());
+                if (plugin.Check(mine) != 0) ++wrong;
+                const int32_t verdict = plugin.Check(stranger);
                 if (verdict == -1) ++spamSeen;
                 if ((afterRelease && verdict != 0) || (verdict != 0 && verdict != -1)) ++wrong;
                 ++checksDone;
@@ -182,7 +183,7 @@ TEST(ModuleStress, ChecksWhileTheHostReleases) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_GT(spamSeen.load(), 0) << "no check ran before the release";
-    EXPECT_EQ(plugin.Check(stranger.record()), 0) << "released: everything passes";
+    EXPECT_EQ(plugin.Check(stranger), 0) << "released: everything passes";
     std::printf("module stress: %d checks on %d threads, 2 releases racing them\n",
                 2 * kCheckers * kChecks, kCheckers);
 }
@@ -198,11 +199,13 @@ TEST(ModuleStress, ChecksWhileThePageEdits) {
     constexpr int kCount = 4, kOperations = 160, kCheckers = 3;
     using Mask = unsigned;
     // Mail m is addressed to kAddresses[m] only; the last mail to nobody listed.
-    std::vector<std::unique_ptr<HostMail>> mails;
+    std::vector<std::unique_ptr<Mail>> mails;
     for (const char* address : kAddresses) {
-        mails.push_back(std::make_unique<HostMail>("To", address));
+        mails.push_back(std::make_unique<Mail>());
+        mails.back()->Add("To", address);
     }
-    mails.push_back(std::make_unique<HostMail>("Cc", "stranger@example.test"));
+    mails.push_back(std::make_unique<Mail>());
+    mails.back()->Add("Cc", "stranger@example.test");
     auto expected = [&](size_t mail, Mask list) {
         const bool listed = mail < kCount && (list >> mail) & 1;
         return list != 0 && !listed ? -1 : 0;
@@ -210,7 +213,7 @@ TEST(ModuleStress, ChecksWhileThePageEdits) {
 
     TempFolder folder;
     const std::string file = std::string(kAddresses[0]) + "\r\n" + kAddresses[1] + "\r\n";
-    ModuleCopy plugin(folder.path(), &file);
+    LoadedPlugin plugin(folder.path(), &file);
     PageDriver page(plugin);
     std::vector<Mask> states(kOperations + 1);
     states[0] = 0b0011;
@@ -224,7 +227,7 @@ TEST(ModuleStress, ChecksWhileThePageEdits) {
             for (unsigned n = 0; !done; ++n) {
                 const unsigned m = (n + static_cast<unsigned>(t)) % mails.size();
                 const unsigned before = newest.load();
-                const int verdict = plugin.Check(mails[m]->record());
+                const int verdict = plugin.Check(*mails[m]);
                 const unsigned after = newest.load();
                 bool possible = false;
                 for (unsigned s = before ? before - 1 : 0; s <= after && !possible; ++s) {

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "tests/reliability/folder_access.h"
-#include "tests/reliability/module_copy.h"
-#include "tests/reliability/page_driver.h"
+#include "tests/support/loaded_plugin.h"
+#include "tests/support/window_driver.h"
 #include "tests/temp_folder.h"
 
 namespace {
@@ -28,8 +28,8 @@ std::filesystem::path FaultModule() {
 
 TEST(ModuleSaveFaults, OnlyTheTestBuildCanFailWrites) {
     TempFolder shipped, test;
-    ModuleCopy real(shipped.path(), nullptr);
-    ModuleCopy faulty(test.path(), nullptr, FaultModule());
+    LoadedPlugin real(shipped.path(), nullptr);
+    LoadedPlugin faulty(test.path(), nullptr, FaultModule());
     EXPECT_EQ(real.Export<FailWritesFn>("FailWritesAfter"), nullptr);
     EXPECT_NE(faulty.Export<FailWritesFn>("FailWritesAfter"), nullptr);
 }
@@ -48,7 +48,7 @@ class ModuleSaveFaultTest : public ::testing::Test {
             std::snprintf(line, sizeof line, "person%04d@example.com\r\n", i);
             oldBytes_ += line;
         }
-        plugin_ = std::make_unique<ModuleCopy>(folder_.path(), &oldBytes_, FaultModule());
+        plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), &oldBytes_, FaultModule());
         failWrites_ = plugin_->Export<FailWritesFn>("FailWritesAfter");
         ASSERT_NE(failWrites_, nullptr);
         page_ = std::make_unique<PageDriver>(*plugin_);
@@ -84,7 +84,7 @@ class ModuleSaveFaultTest : public ::testing::Test {
   public:
     TempFolder folder_;
     std::string oldBytes_;
-    std::unique_ptr<ModuleCopy> plugin_;
+    std::unique_ptr<LoadedPlugin> plugin_;
     std::unique_ptr<PageDriver> page_;
     FailWritesFn failWrites_ = nullptr;
     HANDLE holder_ = INVALID_HANDLE_VALUE;
@@ -165,7 +165,7 @@ TEST_F(ModuleSaveFaultTest, AListLoadedShortIsNeverSaved) {
     HANDLE locker = CreateFileA(folder.File("quorvel.txt").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locker, INVALID_HANDLE_VALUE);
-    ModuleCopy plugin(folder.path(), nullptr);
+    LoadedPlugin plugin(folder.path(), nullptr);
     CloseHandle(locker);
     PageDriver page(plugin);
     page.Add("new@example.com");

@@ -12,67 +12,56 @@
 #include <string>
 #include <vector>
 
-#include "tests/reliability/module_copy.h"
-#include "tests/reliability/page_driver.h"
+#include "tests/support/loaded_plugin.h"
+#include "tests/support/window_driver.h"
 #include "tests/temp_folder.h"
 
 namespace {
 
-constexpr uint32_t kAdaptDialog = 0x10000000, kAdaptText = 0x10000002;
-
 // What the hosts saw: the text buffer sizes the plug-in declared.
 std::vector<int32_t> g_bufferSizes;
 
-// The host's side of the records: raw bytes at documented offsets.
-struct TextView {
-    const char* source;
-    char* destination;
-    int32_t size;
-};
-bool AsTextRequest(void* request, TextView* text) {
-    if (U32At(request, 0x08) != kAdaptText) return false;
-    void* record = const_cast<void*>(PointerAt(request, 0x10));
-    text->source = static_cast<const char*>(PointerAt(record, 0x04));
-    text->destination = static_cast<char*>(const_cast<void*>(PointerAt(record, 0x08)));
-    text->size = static_cast<int32_t>(U32At(record, 0x0C));
-    g_bufferSizes.push_back(text->size);
+bool AsTextRequest(void* request, HostRequest* text) {
+    *text = ReadRequest(request);
+    if (text->code != HS_ADAPT_TEXT) return false;
+    g_bufferSizes.push_back(text->destinationSize);
     return true;
 }
-void Put(const TextView& text, const char* answer) {
-    std::strncpy(text.destination, answer, static_cast<size_t>(text.size) - 1);
-    text.destination[text.size - 1] = '\0';
+void Put(const HostRequest& text, const char* answer) {
+    std::strncpy(text.destination, answer, static_cast<size_t>(text.destinationSize) - 1);
+    text.destination[text.destinationSize - 1] = '\0';
 }
-bool IsDeleteQuestion(const TextView& text) {
-    return std::strstr(text.source, "delete") != nullptr;
+bool IsDeleteQuestion(const HostRequest& text) {
+    return text.source.find("delete") != std::string::npos;
 }
 
 int32_t __cdecl GarbageHost(void*) {
     return static_cast<int32_t>(0xDEADBEEF);
 }
 int32_t __cdecl SilentHost(void* request) {
-    TextView text;
+    HostRequest text;
     AsTextRequest(request, &text);
     return 0;
 }
 int32_t __cdecl FullBufferHost(void* request) {
-    TextView text;
-    if (AsTextRequest(request, &text)) std::memset(text.destination, 'A', text.size);
+    HostRequest text;
+    if (AsTextRequest(request, &text)) std::memset(text.destination, 'A', text.destinationSize);
     return 1;
 }
 int32_t __cdecl PrintfHost(void* request) {
-    TextView text;
+    HostRequest text;
     if (AsTextRequest(request, &text)) Put(text, "%n%s%s%x");
     return 1;
 }
 int32_t __cdecl ScribblingHost(void* request) {
-    TextView text;
+    HostRequest text;
     if (AsTextRequest(request, &text)) {
         Put(text, IsDeleteQuestion(text) ? "Adresse \"%s\" entfernen? 100%%" : "Schon da!");
-        std::memset(const_cast<void*>(PointerAt(request, 0x10)), 0xFF, 16);
-    } else if (U32At(request, 0x08) == kAdaptDialog) {
-        SetWindowTextA(static_cast<HWND>(const_cast<void*>(PointerAt(request, 0x10))), "Adressen");
+        std::memset(const_cast<void*>(PointerAt(request, kRequestData)), 0xFF, sizeof(TextRequest));
+    } else if (text.code == HS_ADAPT_DIALOG) {
+        SetWindowTextA(text.dialog, "Adressen");
     }
-    std::memset(request, 0xFF, 20);
+    std::memset(request, 0xFF, sizeof(ServiceRequest));
     return -1;
 }
 
@@ -101,8 +90,8 @@ TEST(HostileHost, UserStillSeesSaneMessages) {
     for (const HostCase& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
-        ModuleCopy plugin(folder.path(), &list);
-        plugin.Service(0, reinterpret_cast<void*>(c.host));
+        LoadedPlugin plugin(folder.path(), &list);
+        plugin.Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(c.host));
         g_bufferSizes.clear();
         PageDriver page(plugin);
 
@@ -125,15 +114,16 @@ TEST(HostileHost, UserStillSeesSaneMessages) {
 TEST(HostileHost, BadServiceCallsChangeNothing) {
     TempFolder folder;
     const std::string list = "ann@example.com\r\n";
-    ModuleCopy plugin(folder.path(), &list);
+    LoadedPlugin plugin(folder.path(), &list);
     const auto receive = plugin.Export<LoadedPlugin::ReceiveServiceFn>("ReceiveService");
     EXPECT_EQ(receive(nullptr), nullptr);
-    plugin.Service(0, reinterpret_cast<void*>(&PrintfHost));
-    for (uint32_t code : {3u, 7u, 0x10000000u, 0x10000002u, 0x80000000u, 0xFFFFFFFFu}) {
+    plugin.Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(&PrintfHost));
+    for (uint32_t code : {3u, 7u, HS_ADAPT_DIALOG, HS_ADAPT_TEXT, 0x80000000u, 0xFFFFFFFFu}) {
         EXPECT_EQ(plugin.Service(code, reinterpret_cast<void*>(&GarbageHost)), nullptr) << code;
     }
-    EXPECT_EQ(plugin.Service(0, nullptr), nullptr) << "a null callback withdraws the host's";
-    EXPECT_STREQ(static_cast<const char*>(plugin.Service(1)), "Quorvel");
+    EXPECT_EQ(plugin.Service(RS_HOST_CALLBACK, nullptr), nullptr)
+        << "a null callback withdraws the host's";
+    EXPECT_STREQ(static_cast<const char*>(plugin.Service(RS_GET_NAME)), "Quorvel");
 
     g_bufferSizes.clear();
     PageDriver page(plugin);

@@ -17,14 +17,14 @@
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/folder_access.h"
+#include "tests/support/mail.h"
 
 namespace {
 
 int32_t CheckTo(const char* value) {
-    const HeaderField to = {"To", value, 0, nullptr};
-    const MailRecord mail = {const_cast<HeaderField*>(&to)};
+    const Mail mail({{"To", value}});
     double result = 0;
-    return CheckMail(0, &mail, &result);
+    return CheckMail(0, mail.record(), &result);
 }
 
 class SaveFaultTest : public ListTest {

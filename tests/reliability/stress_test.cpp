@@ -17,6 +17,7 @@
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/literal_models.h"
+#include "tests/support/mail.h"
 
 namespace {
 
@@ -34,8 +35,7 @@ struct StressMail {
     std::vector<literal::Header> headers;
     Mask mentions = 0;       // addresses an address header contains
     bool addressed = false;  // has a To, Cc, Envelope-To or Received header
-    std::vector<HeaderField> fields;
-    MailRecord record = {nullptr};
+    Mail chain;
 };
 
 // The verdict a list in state `mask` gives the mail.
@@ -64,12 +64,9 @@ std::vector<StressMail> MakeMails() {
         mail.addressed = literal::Verdict({"\x01 never \x01"}, mail.headers) == -1;
         // Mentions count only from address headers: a mail without them passes anyway.
         if (!mail.addressed) mail.mentions = 0;
-        mail.fields.resize(mail.headers.size());
-        for (size_t h = 0; h < mail.headers.size(); ++h) {
-            mail.fields[h] = {mail.headers[h].name.c_str(), mail.headers[h].value.c_str(), 0,
-                              h + 1 < mail.headers.size() ? &mail.fields[h + 1] : nullptr};
+        for (const literal::Header& header : mail.headers) {
+            mail.chain.Add(header.name.c_str(), header.value.c_str());
         }
-        mail.record.headers = mail.fields.empty() ? nullptr : mail.fields.data();
     }
     return mails;
 }
@@ -139,7 +136,7 @@ TEST_F(StressTest, ChecksSeeOnlyStatesTheListWasIn) {
                 const uint32_t m = (n * 7 + static_cast<uint32_t>(t)) % mails.size();
                 double result = 0.5;
                 const uint32_t before = published.load(std::memory_order_acquire);
-                const int32_t verdict = CheckMail(0, &mails[m].record, &result);
+                const int32_t verdict = CheckMail(0, mails[m].chain.record(), &result);
                 const uint32_t after = published.load(std::memory_order_acquire);
                 const bool resultRight = result == (verdict == kSpam ? 1.0 : 0.5);
                 seen[t].push_back({m, verdict, before, after, resultRight});

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/ui_host.h"
+#include "tests/support/window_driver.h"
 
 namespace {
 
@@ -38,30 +38,25 @@ class Editor : public ::testing::Test {
     void Load(const char* listBytes) {
         listBytes_ = listBytes;
         plugin = std::make_unique<LoadedPlugin>(listBytes);
-        plugin->Service(0, reinterpret_cast<void*>(&RecordingHost::Callback));
+        plugin->Service(RS_HOST_CALLBACK, reinterpret_cast<void*>(&RecordingHost::Callback));
     }
 
-    int32_t ShowSettings(HWND parent = nullptr) {
-        using ShowSettingsFn = int32_t(__cdecl*)(HWND);
-        auto show =
-            reinterpret_cast<ShowSettingsFn>(const_cast<void*>(PointerAt(plugin->Info(), 0x100)));
-        return show(parent);
-    }
+    int32_t ShowSettings(HWND parent = nullptr) { return plugin->ShowSettings(parent); }
 
     // True when the plug-in lets a mail to this address through.
     bool Passes(const char* to) const {
-        HostMail mail("To", to);
+        Mail mail({{"To", to}});
         double result = 0;
         return plugin->Check(mail.record(), &result) == 0;
     }
 
-    std::string ListFile() const { return plugin->folder.Read("quorvel.txt"); }
+    std::string ListFile() const { return plugin->folder().Read("quorvel.txt"); }
     bool ListFileUnchanged() const { return ListFile() == listBytes_; }
 
     // The entry dialog, given text by a user, then closed with OK.
     void EnterAddress(const std::string& text) {
         script.Then([text](HWND entry) {
-            SetDlgItemTextA(entry, kIdNewAddress, text.c_str());
+            SetDlgItemTextA(entry, IDC_NEW_ADDRESS, text.c_str());
             Click(entry, IDOK);
         });
     }
@@ -71,8 +66,8 @@ class Editor : public ::testing::Test {
         for (size_t i = 0; i < dialogs.size(); ++i) {
             const HostRequest& r = host.requests[i];
             EXPECT_EQ(r.size, 20u);
-            EXPECT_EQ(r.target, "Spamihilator");
-            EXPECT_EQ(r.code, kAdaptDialog) << "request " << i;
+            EXPECT_EQ(r.target, kHostName);
+            EXPECT_EQ(r.code, HS_ADAPT_DIALOG) << "request " << i;
             EXPECT_EQ(r.dialog, dialogs[i]) << "request " << i;
         }
     }
@@ -104,9 +99,9 @@ TEST_F(Editor, ShowsTheListInAscendingOrderWithNothingSelected) {
             EXPECT_EQ(TextOf(editor), "Quorvel");
             EXPECT_EQ(Rows(editor), c.rows);
             EXPECT_EQ(SelectedRow(editor), -1);
-            EXPECT_FALSE(Enabled(editor, kIdDelete));
+            EXPECT_FALSE(Enabled(editor, IDC_DELETE));
             EXPECT_TRUE(Enabled(editor, IDOK));
-            EXPECT_TRUE(Enabled(editor, kIdAdd));
+            EXPECT_TRUE(Enabled(editor, IDC_ADD));
 
             HWND list = ListOf(editor);
             auto images =
@@ -143,7 +138,7 @@ TEST_F(Editor, AddTrimsTheAddressAndSelectsItsRow) {
     HWND editorShown = nullptr, entryShown = nullptr;
     script.Then([&](HWND editor) {
         editorShown = editor;
-        Click(editor, kIdAdd);
+        Click(editor, IDC_ADD);
 
         HWND listView = ListOf(editor);
         const int row = SelectedRow(editor);
@@ -155,7 +150,7 @@ TEST_F(Editor, AddTrimsTheAddressAndSelectsItsRow) {
         EXPECT_TRUE(row >= top && row < top + perPage)
             << "row " << row << " not in view, top " << top << ", " << perPage << " per page";
         EXPECT_EQ(GetFocus(), listView);
-        EXPECT_TRUE(Enabled(editor, kIdDelete));
+        EXPECT_TRUE(Enabled(editor, IDC_DELETE));
         EXPECT_TRUE(Passes("Zed <zed@example.com>")) << "in force before any save";
         EXPECT_TRUE(ListFileUnchanged());
         Click(editor, IDOK);
@@ -164,9 +159,9 @@ TEST_F(Editor, AddTrimsTheAddressAndSelectsItsRow) {
         entryShown = entry;
         EXPECT_EQ(TextOf(entry), "Add addressee");
         EXPECT_EQ(ItemText(entry, 0xFFFF), "New Addressee:");
-        EXPECT_EQ(GetFocus(), GetDlgItem(entry, kIdNewAddress));
+        EXPECT_EQ(GetFocus(), GetDlgItem(entry, IDC_NEW_ADDRESS));
         EXPECT_FALSE(Enabled(entry, IDOK));
-        HWND edit = GetDlgItem(entry, kIdNewAddress);
+        HWND edit = GetDlgItem(entry, IDC_NEW_ADDRESS);
         for (char c : std::string("  zed@example.com. ")) SendMessageA(edit, WM_CHAR, c, 1);
         EXPECT_TRUE(Enabled(entry, IDOK));
         Click(entry, IDOK);
@@ -210,14 +205,14 @@ TEST_F(Editor, EntryDialogTakesTheTrimmedTextOrNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         script.Then([&](HWND editor) {
-            Click(editor, kIdAdd);
+            Click(editor, IDC_ADD);
             EXPECT_EQ(Rows(editor), c.rows);
             Click(editor, IDCANCEL);
         });
         script.Then([&](HWND entry) {
-            SetDlgItemTextA(entry, kIdNewAddress, c.typed.c_str());
+            SetDlgItemTextA(entry, IDC_NEW_ADDRESS, c.typed.c_str());
             EXPECT_EQ(Enabled(entry, IDOK), c.okEnabled);
-            HWND edit = GetDlgItem(entry, kIdNewAddress);
+            HWND edit = GetDlgItem(entry, IDC_NEW_ADDRESS);
             switch (c.leave) {
                 case Case::Ok:
                     Click(entry, IDOK);
@@ -268,10 +263,10 @@ TEST_F(Editor, RefusesADuplicateWithTheHostsText) {
         MessageBoxView box;
         script.Then([&](HWND editor) {
             ClickRow(editor, 1);
-            Click(editor, kIdAdd);
+            Click(editor, IDC_ADD);
             EXPECT_EQ(Rows(editor), RowTexts({"Ann@Example.com", "bob@example.com"}));
             EXPECT_EQ(SelectedRow(editor), 1) << "the selection stays";
-            EXPECT_TRUE(Enabled(editor, kIdDelete));
+            EXPECT_TRUE(Enabled(editor, IDC_DELETE));
             Click(editor, IDOK);
         });
         EnterAddress(" ann@EXAMPLE.com");
@@ -285,9 +280,9 @@ TEST_F(Editor, RefusesADuplicateWithTheHostsText) {
         EXPECT_EQ(box.buttons, std::vector<int>({IDOK}));
         ASSERT_EQ(host.requests.size(), 3u) << "editor, entry dialog, message";
         const HostRequest& text = host.requests[2];
-        EXPECT_EQ(text.code, kAdaptText);
+        EXPECT_EQ(text.code, HS_ADAPT_TEXT);
         EXPECT_EQ(text.size, 20u);
-        EXPECT_EQ(text.target, "Spamihilator");
+        EXPECT_EQ(text.target, kHostName);
         EXPECT_EQ(text.textSize, 16u);
         EXPECT_EQ(text.source, kDuplicateMessage);
         EXPECT_EQ(text.destinationSize, 1024);
@@ -301,8 +296,8 @@ TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
     std::vector<MessageBoxView> boxes;
     script.Then([&](HWND editor) {
         ClickRow(editor, 1);
-        EXPECT_TRUE(Enabled(editor, kIdDelete));
-        Click(editor, kIdDelete);  // answered No
+        EXPECT_TRUE(Enabled(editor, IDC_DELETE));
+        Click(editor, IDC_DELETE);  // answered No
         EXPECT_EQ(Rows(editor).size(), 3u);
         EXPECT_EQ(SelectedRow(editor), 1);
         EXPECT_TRUE(Passes("bob@example.com"));
@@ -310,7 +305,7 @@ TEST_F(Editor, DeleteAsksAndRemovesOnlyOnYes) {
         PressKey(ListOf(editor), VK_DELETE);  // answered Yes
         EXPECT_EQ(Rows(editor), RowTexts({"ann@example.com", "cid@example.com"}));
         EXPECT_EQ(SelectedRow(editor), -1);
-        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        EXPECT_FALSE(Enabled(editor, IDC_DELETE));
         EXPECT_FALSE(Passes("bob@example.com")) << "gone before any save";
         EXPECT_TRUE(Passes("cid@example.com"));
         EXPECT_TRUE(ListFileUnchanged());
@@ -341,16 +336,16 @@ TEST_F(Editor, DeleteFollowsTheSelectionHoweverItMoves) {
     Load("ann@example.com\r\nbob@example.com\r\n");
     script.Then([&](HWND editor) {
         HWND list = ListOf(editor);
-        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        EXPECT_FALSE(Enabled(editor, IDC_DELETE));
         SetFocus(list);
         PressKey(list, VK_DOWN);
         EXPECT_NE(SelectedRow(editor), -1) << "the key selected nothing";
-        EXPECT_TRUE(Enabled(editor, kIdDelete)) << "lags behind the keyboard";
+        EXPECT_TRUE(Enabled(editor, IDC_DELETE)) << "lags behind the keyboard";
         LVITEMA none = {};
         none.stateMask = LVIS_SELECTED;
         SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(&none));
-        EXPECT_FALSE(Enabled(editor, kIdDelete));
+        EXPECT_FALSE(Enabled(editor, IDC_DELETE));
         Click(editor, IDCANCEL);
     });
     EXPECT_EQ(ShowSettings(), 0);
@@ -376,7 +371,7 @@ TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
         ClickRow(editor, 0);
         for (const auto& c : cases) {
             host.translations[kDeleteQuestion] = c.translation;
-            Click(editor, kIdDelete);
+            Click(editor, IDC_DELETE);
         }
         Click(editor, IDCANCEL);
     });
@@ -397,7 +392,7 @@ TEST_F(Editor, DeleteQuestionUsesATranslationOnlyWithOneAddressSlot) {
 TEST_F(Editor, CancelLeavesTheFileButKeepsTheEdits) {
     Load("bob@example.com\r\n");
     script.Then([&](HWND editor) {
-        Click(editor, kIdAdd);
+        Click(editor, IDC_ADD);
         // The close box, as a user would end it.
         PostMessageA(editor, WM_SYSCOMMAND, SC_CLOSE, 0);
     });
@@ -409,7 +404,7 @@ TEST_F(Editor, CancelLeavesTheFileButKeepsTheEdits) {
     // Opened again, the dialog shows the edit, and the next save writes it.
     script.Then([&](HWND editor) {
         EXPECT_EQ(Rows(editor), RowTexts({"ann@example.com", "bob@example.com"}));
-        SendMessageA(editor, kSaveList, 0, 0);
+        SendMessageA(editor, WM_SAVELIST, 0, 0);
         EXPECT_EQ(ListFile(), "ann@example.com\r\nbob@example.com\r\n") << "saved while open";
         Click(editor, IDCANCEL);
     });
@@ -430,16 +425,7 @@ class Page : public Editor {
     }
     void TearDown() override { DestroyWindow(frame); }
 
-    // As the host does: module, template and procedure from the page record.
-    HWND CreatePage() {
-        const void* record = plugin->Service(2);
-        EXPECT_NE(record, nullptr);
-        if (!record) return nullptr;
-        return CreateDialogParamA(
-            static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, 0x08))),
-            MAKEINTRESOURCEA(U32At(record, 0x0C)), frame,
-            reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, 0x10))), 0);
-    }
+    HWND CreatePage() { return CreateSettingsPage(*plugin, frame); }
 
     HWND frame = nullptr;
 };
@@ -458,7 +444,7 @@ TEST_F(Page, IsAChildThatFillsItsRowsWhenShown) {
 
     ShowWindow(page, SW_SHOW);
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "cid@example.com"}));
-    EXPECT_FALSE(Enabled(page, kIdDelete));
+    EXPECT_FALSE(Enabled(page, IDC_DELETE));
     EXPECT_EQ(GetDlgItem(page, IDOK), nullptr) << "the host has the OK button";
     DestroyWindow(page);
 }
@@ -469,16 +455,16 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     ASSERT_NE(page, nullptr);
     ShowWindow(page, SW_SHOW);
     EnterAddress("bob@example.com");
-    Click(page, kIdAdd);
+    Click(page, IDC_ADD);
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
     EXPECT_EQ(GetFocus(), ListOf(page));
     EXPECT_TRUE(ListFileUnchanged());
-    EXPECT_EQ(SendMessageA(page, kSaveList, 0, 0), 1) << "the host is told the list is saved";
+    EXPECT_EQ(SendMessageA(page, WM_SAVELIST, 0, 0), 1) << "the host is told the list is saved";
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
 
     script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
     ClickRow(page, 0);
-    Click(page, kIdDelete);
+    Click(page, IDC_DELETE);
     EXPECT_EQ(ListFile(), "bob@example.com\r\nann@example.com\r\n");
     SendMessageA(page, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(ListFile(), "bob@example.com\r\n");
@@ -498,7 +484,7 @@ TEST_F(Page, DeleteRemovesTheRowAskedAboutAfterARebuild) {
     script.Then([&](HWND box) {
         EXPECT_EQ(ItemText(box, kMessageBoxText), Question("cid@example.com"));
         script.Then([](HWND editor) {
-            Click(editor, kIdAdd);
+            Click(editor, IDC_ADD);
             Click(editor, IDOK);
         });
         EnterAddress("abe@example.com");
@@ -509,7 +495,7 @@ TEST_F(Page, DeleteRemovesTheRowAskedAboutAfterARebuild) {
         PostMessageA(box, WM_COMMAND, IDYES, 0);
     });
     ClickRow(page, 1);
-    Click(page, kIdDelete);
+    Click(page, IDC_DELETE);
     EXPECT_EQ(Rows(page), RowTexts({"abe@example.com", "bob@example.com"}));
     EXPECT_FALSE(Passes("cid@example.com"));
     EXPECT_TRUE(Passes("bob@example.com"));
@@ -522,19 +508,19 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
     ASSERT_NE(page, nullptr);
     ShowWindow(page, SW_SHOW);
     script.Then([](HWND editor) {
-        Click(editor, kIdAdd);
+        Click(editor, IDC_ADD);
         Click(editor, IDOK);
     });
     EnterAddress("bob@example.com");
     EXPECT_EQ(ShowSettings(frame), 1);
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com"})) << "not shown again yet";
     ClickRow(page, 0);
-    EXPECT_TRUE(Enabled(page, kIdDelete));
+    EXPECT_TRUE(Enabled(page, IDC_DELETE));
     ShowWindow(page, SW_HIDE);
     ShowWindow(page, SW_SHOW);
     EXPECT_EQ(Rows(page), RowTexts({"ann@example.com", "bob@example.com"}));
     EXPECT_EQ(SelectedRow(page), -1);
-    EXPECT_FALSE(Enabled(page, kIdDelete)) << "nothing left selected to delete";
+    EXPECT_FALSE(Enabled(page, IDC_DELETE)) << "nothing left selected to delete";
     ClickRow(page, 1);
     EXPECT_EQ(SelectedRow(page), 1) << "rows still take a selection after a refill";
     DestroyWindow(page);
@@ -570,10 +556,10 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     ShowWindow(page, SW_HIDE);
     ShowWindow(page, SW_SHOW);
     EXPECT_EQ(SelectedRow(page), 4321);
-    EXPECT_TRUE(Enabled(page, kIdDelete));
+    EXPECT_TRUE(Enabled(page, IDC_DELETE));
 
     EnterAddress("mid@example.com");
-    Click(page, kIdAdd);
+    Click(page, IDC_ADD);
     rows = Rows(page);
     ASSERT_EQ(rows.size(), 10001u);
     const int row = SelectedRow(page);
@@ -588,7 +574,7 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     script.Then([](HWND box) { PostMessageA(box, WM_COMMAND, IDYES, 0); });
     ClickRow(page, 17);
     const std::string deleted = Rows(page)[17];
-    Click(page, kIdDelete);
+    Click(page, IDC_DELETE);
     ClickRow(page, 18);
     ShowWindow(page, SW_HIDE);
     ShowWindow(page, SW_SHOW);

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/ui/ui_host.h"
+#include "tests/support/window_driver.h"
 
 namespace {
 
@@ -28,10 +28,7 @@ int HostImagesInSettings() {
         count = images ? ImageList_GetImageCount(images) : -1;
         Click(editor, IDCANCEL);
     });
-    using ShowSettingsFn = int32_t(__cdecl*)(HWND);
-    auto show =
-        reinterpret_cast<ShowSettingsFn>(const_cast<void*>(PointerAt(plugin.Info(), 0x100)));
-    EXPECT_EQ(show(nullptr), 0);
+    EXPECT_EQ(plugin.ShowSettings(nullptr), 0);
     return count;
 }
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/plugin/loaded_plugin.h"
+#include "tests/support/loaded_plugin.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ BOOL CALLBACK AddLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR langu
 
 TEST(Templates, SettingsDialog) {
     LoadedPlugin plugin;
-    ExpectTemplate(plugin.module, 101,
+    ExpectTemplate(plugin.module(), IDD_SETTINGS,
                    {false,
                     kModal,
                     0,
@@ -180,9 +181,9 @@ TEST(Templates, SettingsDialog) {
                         {IDOK, kButton, nullptr, "OK", 204, 11, 50, 14,
                          kChild | WS_TABSTOP | BS_DEFPUSHBUTTON},
                         {IDCANCEL, kButton, nullptr, "Cancel", 204, 28, 50, 14, kPush},
-                        {1000, 0, "SysListView32", "List1", 17, 20, 167, 92, kListView},
-                        {1003, kButton, nullptr, "&Add", 78, 118, 50, 14, kPush},
-                        {1002, kButton, nullptr, "&Delete", 134, 118, 50, 14, kPush},
+                        {IDC_ADDRESS_LIST, 0, "SysListView32", "List1", 17, 20, 167, 92, kListView},
+                        {IDC_ADD, kButton, nullptr, "&Add", 78, 118, 50, 14, kPush},
+                        {IDC_DELETE, kButton, nullptr, "&Delete", 134, 118, 50, 14, kPush},
                         {kNoId, kButton, nullptr, "Allowable To/CC/Bcc Addressees:", 7, 7, 188, 132,
                          kGroupBox},
                     }});
@@ -191,7 +192,7 @@ TEST(Templates, SettingsDialog) {
 TEST(Templates, AddressEntryDialog) {
     LoadedPlugin plugin;
     ExpectTemplate(
-        plugin.module, 102,
+        plugin.module(), IDD_ADD_ADDRESS,
         {false,
          kModal,
          0,
@@ -199,7 +200,7 @@ TEST(Templates, AddressEntryDialog) {
          62,
          "Add addressee",
          {
-             {1005, kEdit, nullptr, "", 91, 11, 59, 12,
+             {IDC_NEW_ADDRESS, kEdit, nullptr, "", 91, 11, 59, 12,
               kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
              {IDOK, kButton, nullptr, "OK", 44, 40, 50, 14, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON},
              {IDCANCEL, kButton, nullptr, "Cancel", 100, 40, 50, 14, kPush},
@@ -210,7 +211,7 @@ TEST(Templates, AddressEntryDialog) {
 TEST(Templates, SettingsPage) {
     LoadedPlugin plugin;
     ExpectTemplate(
-        plugin.module, 4005,
+        plugin.module(), IDD_OPTIONS_PAGE,
         {true,
          WS_CHILD | DS_SETFONT | DS_3DLOOK,
          WS_EX_CONTROLPARENT,
@@ -218,9 +219,9 @@ TEST(Templates, SettingsPage) {
          217,
          "",
          {
-             {1000, 0, "SysListView32", "List1", 9, 15, 204, 130, kListView},
-             {1003, kButton, nullptr, "&Add", 219, 15, 50, 14, kPush},
-             {1002, kButton, nullptr, "&Delete", 219, 34, 50, 14, kPush},
+             {IDC_ADDRESS_LIST, 0, "SysListView32", "List1", 9, 15, 204, 130, kListView},
+             {IDC_ADD, kButton, nullptr, "&Add", 219, 15, 50, 14, kPush},
+             {IDC_DELETE, kButton, nullptr, "&Delete", 219, 34, 50, 14, kPush},
              {kNoId, kButton, nullptr, "Allowed To/Cc/Bcc email addressees:", 0, 0, 277, 155,
               kGroupBox},
              {kNoId, kStatic, nullptr,
@@ -233,9 +234,9 @@ TEST(Templates, SettingsPage) {
 
 TEST(Templates, StoredOnlyUnderGerman) {
     LoadedPlugin plugin;
-    for (WORD number : {101, 102, 4005}) {
+    for (WORD number : {IDD_SETTINGS, IDD_ADD_ADDRESS, IDD_OPTIONS_PAGE}) {
         std::vector<WORD> languages;
-        EnumResourceLanguagesA(plugin.module, reinterpret_cast<LPCSTR>(RT_DIALOG),
+        EnumResourceLanguagesA(plugin.module(), reinterpret_cast<LPCSTR>(RT_DIALOG),
                                MAKEINTRESOURCEA(number), AddLanguage,
                                reinterpret_cast<LONG_PTR>(&languages));
         EXPECT_EQ(languages, std::vector<WORD>({kGermany})) << "template " << number;

@@ -1,7 +1,9 @@
-// The test program plays the host for the settings dialogs: it registers the
+// The test program plays the host for the module's dialogs: it registers the
 // list view's class, keeps its icons\noblock.ico beside itself, answers the
 // plug-in's service requests, and drives modal windows from inside their own
-// message loops.
+// message loops, from a WH_CBT hook. Two ways to drive them: a WindowScript of
+// steps, one per window in the order they come, and a PageDriver that shows the
+// settings page in a host window and answers whatever its buttons open.
 #pragma once
 
 #include <windows.h>
@@ -17,29 +19,41 @@
 #include <string>
 #include <vector>
 
-#include "tests/plugin/loaded_plugin.h"
+#include "plugin/host_api.h"
+#include "tests/support/loaded_plugin.h"
+#include "ui/resource.h"
 
-constexpr int kIdAddressList = 1000;
-constexpr int kIdDelete = 1002;
-constexpr int kIdAdd = 1003;
-constexpr int kIdNewAddress = 1005;
-constexpr UINT kSaveList = 2025;
 // Message boxes keep their text in a static with this id.
 constexpr int kMessageBoxText = 0xFFFF;
 
-constexpr uint32_t kAdaptDialog = 0x10000000;
-constexpr uint32_t kAdaptText = 0x10000002;
-
-// One request as the host's callback saw it, read as raw bytes.
+// One request as the host's callback sees it, read as raw bytes.
 struct HostRequest {
     uint32_t size;
     std::string target;
     uint32_t code;
-    HWND dialog;         // kAdaptDialog
-    uint32_t textSize;   // kAdaptText: the TextRequest's size member
-    std::string source;  // kAdaptText
+    HWND dialog;         // HS_ADAPT_DIALOG
+    uint32_t textSize;   // HS_ADAPT_TEXT: the TextRequest's size member
+    std::string source;  // HS_ADAPT_TEXT
+    char* destination;   // HS_ADAPT_TEXT; valid only during the callback
     int32_t destinationSize;
 };
+
+inline HostRequest ReadRequest(const void* request) {
+    HostRequest seen = {};
+    seen.size = U32At(request, kRequestSize);
+    seen.target = static_cast<const char*>(PointerAt(request, kRequestTarget));
+    seen.code = U32At(request, kRequestCode);
+    const void* data = PointerAt(request, kRequestData);
+    if (seen.code == HS_ADAPT_DIALOG) {
+        seen.dialog = static_cast<HWND>(const_cast<void*>(data));
+    } else if (seen.code == HS_ADAPT_TEXT) {
+        seen.textSize = U32At(data, kTextSize);
+        seen.source = static_cast<const char*>(PointerAt(data, kTextSource));
+        seen.destination = static_cast<char*>(const_cast<void*>(PointerAt(data, kTextDestination)));
+        seen.destinationSize = static_cast<int32_t>(U32At(data, kTextDestinationSize));
+    }
+    return seen;
+}
 
 // The host's side of the service callback. Texts found in translations are
 // answered with their translation; others are left as the plug-in put them.
@@ -52,24 +66,14 @@ class RecordingHost {
 
     static int32_t __cdecl Callback(void* request) {
         if (!current_) return 0;
-        const auto* raw = static_cast<const unsigned char*>(request);
-        HostRequest seen = {};
-        seen.size = U32At(raw, 0x00);
-        seen.target = static_cast<const char*>(PointerAt(raw, 0x04));
-        seen.code = U32At(raw, 0x08);
-        const void* data = PointerAt(raw, 0x10);
-        if (seen.code == kAdaptDialog) {
-            seen.dialog = static_cast<HWND>(const_cast<void*>(data));
-        } else if (seen.code == kAdaptText) {
-            seen.textSize = U32At(data, 0x00);
-            seen.source = static_cast<const char*>(PointerAt(data, 0x04));
-            auto* destination = static_cast<char*>(const_cast<void*>(PointerAt(data, 0x08)));
-            seen.destinationSize = static_cast<int32_t>(U32At(data, 0x0C));
+        HostRequest seen = ReadRequest(request);
+        if (seen.code == HS_ADAPT_TEXT) {
             auto found = current_->translations.find(seen.source);
             if (found != current_->translations.end()) {
-                lstrcpynA(destination, found->second.c_str(), seen.destinationSize);
+                lstrcpynA(seen.destination, found->second.c_str(), seen.destinationSize);
             }
         }
+        seen.destination = nullptr;
         current_->requests.push_back(seen);
         return 0;
     }
@@ -77,7 +81,7 @@ class RecordingHost {
     std::vector<std::string> TextSources() const {
         std::vector<std::string> sources;
         for (const auto& r : requests) {
-            if (r.code == kAdaptText) sources.push_back(r.source);
+            if (r.code == HS_ADAPT_TEXT) sources.push_back(r.source);
         }
         return sources;
     }
@@ -95,7 +99,8 @@ class RecordingHost {
 // the step must end it. A window with no step left is cancelled, and fails.
 // When nothing happens for kPatienceMs while a window is open or expected,
 // the test fails naming what it waited for, and the open windows are ended so
-// that the modal calls return instead of hanging the program.
+// that the modal calls return instead of hanging the program. With Otherwise,
+// windows past the steps go to one step that answers them all.
 class WindowScript {
   public:
     using Step = std::function<void(HWND)>;
@@ -122,6 +127,10 @@ class WindowScript {
             what = "window " + std::to_string(shown_.size() + steps_.size() + 1) + " of the script";
         }
         steps_.push_back({std::move(step), std::move(what)});
+        return *this;
+    }
+    WindowScript& Otherwise(Step step) {
+        otherwise_ = std::move(step);
         return *this;
     }
 
@@ -161,6 +170,10 @@ class WindowScript {
             return;
         }
         current_->lastProgress_ = GetTickCount();
+        if (current_->steps_.empty() && current_->otherwise_) {
+            current_->otherwise_(window);
+            return;
+        }
         if (current_->steps_.empty()) {
             ADD_FAILURE() << "unexpected window \"" << TitleOf(window) << "\"";
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
@@ -205,6 +218,7 @@ class WindowScript {
     UINT_PTR watchdog_ = 0;
     DWORD lastProgress_ = 0;
     std::deque<Expected> steps_;
+    Step otherwise_;
     std::set<HWND> seen_;
     std::vector<HWND> shown_;
     std::map<UINT_PTR, HWND> pending_;
@@ -226,7 +240,7 @@ inline bool Enabled(HWND dialog, int id) {
 }
 
 inline HWND ListOf(HWND dialog) {
-    return GetDlgItem(dialog, kIdAddressList);
+    return GetDlgItem(dialog, IDC_ADDRESS_LIST);
 }
 
 // The rows top to bottom.
@@ -259,10 +273,10 @@ inline void ClickRow(HWND dialog, int row) {
     SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
     NMITEMACTIVATE click = {};
     click.hdr.hwndFrom = list;
-    click.hdr.idFrom = kIdAddressList;
+    click.hdr.idFrom = IDC_ADDRESS_LIST;
     click.hdr.code = NM_CLICK;
     click.iItem = row;
-    SendMessageA(dialog, WM_NOTIFY, kIdAddressList, reinterpret_cast<LPARAM>(&click));
+    SendMessageA(dialog, WM_NOTIFY, IDC_ADDRESS_LIST, reinterpret_cast<LPARAM>(&click));
 }
 
 // A click on an enabled button; returns when the dialog has handled it, nested
@@ -311,3 +325,99 @@ inline void RegisterListView() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 }
+
+// The row holding text, or -1.
+inline int FindRow(HWND dialog, const std::string& text) {
+    LVFINDINFOA find = {};
+    find.flags = LVFI_STRING;
+    find.psz = text.c_str();
+    return static_cast<int>(SendMessageA(ListOf(dialog), LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(&find)));
+}
+
+// The settings page inside parent, made as the host makes it: module, template
+// and dialog procedure from the OptionsPageInfo record. Not shown yet.
+inline HWND CreateSettingsPage(const LoadedPlugin& plugin, HWND parent) {
+    const void* record = plugin.Service(RS_GET_OPTIONS_PAGE);
+    EXPECT_NE(record, nullptr) << "no OptionsPageInfo record";
+    if (!record) return nullptr;
+    return CreateDialogParamA(
+        static_cast<HINSTANCE>(const_cast<void*>(PointerAt(record, kOptionsPageInstance))),
+        MAKEINTRESOURCEA(U32At(record, kOptionsPageTemplate)), parent,
+        reinterpret_cast<DLGPROC>(const_cast<void*>(PointerAt(record, kOptionsPageDialogProc))), 0);
+}
+
+// A loaded module's settings page as the host shows it: made from the
+// OptionsPageInfo record inside a host window. The address entry dialog gets
+// the text of the last Add; message boxes are answered with the last Delete's
+// answer (OK after an Add) and their texts kept.
+class PageDriver {
+  public:
+    explicit PageDriver(const LoadedPlugin& plugin) {
+        RegisterListView();
+        host_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr,
+                                nullptr, nullptr, nullptr);
+        page_ = CreateSettingsPage(plugin, host_);
+        EXPECT_NE(page_, nullptr) << "the page was not created: " << GetLastError();
+        if (!page_) return;
+        ShowWindow(page_, SW_SHOW);
+        script_.Otherwise([this](HWND window) { Answer(window); });
+    }
+    ~PageDriver() {
+        if (page_) DestroyWindow(page_);
+        if (host_) DestroyWindow(host_);
+    }
+    PageDriver(const PageDriver&) = delete;
+    PageDriver& operator=(const PageDriver&) = delete;
+
+    HWND page() const { return page_; }
+
+    // The Add button, the text typed into the entry dialog, OK. A message box
+    // that follows (the duplicate message) is answered with OK.
+    void Add(const std::string& text) {
+        typed_ = text;
+        answer_ = IDOK;
+        SendMessageA(page_, WM_COMMAND, IDC_ADD, 0);
+    }
+
+    // Selects the row holding text, presses Delete and answers the question.
+    // False when there is no such row.
+    bool Delete(const std::string& text, bool yes) {
+        const int row = FindRow(page_, text);
+        if (row < 0) return false;
+        LVITEMA state = {};
+        state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(ListOf(page_), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        answer_ = yes ? IDYES : IDNO;
+        SendMessageA(page_, WM_COMMAND, IDC_DELETE, 0);
+        return true;
+    }
+
+    // What the page answers: 1 when the list file holds the list.
+    LRESULT Save() { return SendMessageA(page_, WM_SAVELIST, 0, 0); }
+
+    std::vector<std::string> Rows() const { return ::Rows(page_); }
+
+    // Texts of the message boxes shown so far, oldest first.
+    std::vector<std::string> messages;
+
+  private:
+    void Answer(HWND window) {
+        if (GetDlgItem(window, IDC_NEW_ADDRESS)) {
+            SetDlgItemTextA(window, IDC_NEW_ADDRESS, typed_.c_str());
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+        } else if (GetDlgItem(window, kMessageBoxText)) {
+            messages.push_back(ItemText(window, kMessageBoxText));
+            PostMessageA(window, WM_COMMAND, answer_, 0);
+        } else {
+            ADD_FAILURE() << "unexpected window \"" << TextOf(window) << "\"";
+            PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        }
+    }
+
+    HWND host_ = nullptr;
+    HWND page_ = nullptr;
+    WindowScript script_;
+    std::string typed_;
+    int answer_ = IDNO;
+};
