@@ -368,7 +368,9 @@ INT_PTR OnCommand(HWND dialog, int id) {
 }  // namespace
 
 void UpdateDeleteButton(HWND dialog) {
-    const bool selected = SelectedRow(AddressListView(dialog)) >= 0;
+    // The control keeps its count of selected rows; finding the first one
+    // instead would walk the rows, on every showing of a long list.
+    const bool selected = SendMessageA(AddressListView(dialog), LVM_GETSELECTEDCOUNT, 0, 0) > 0;
     EnableWindow(GetDlgItem(dialog, IDC_DELETE), selected);
 }
 

@@ -589,6 +589,7 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     ClickRow(page, 17);
     const std::string deleted = Rows(page)[17];
     Click(page, kIdDelete);
+    EXPECT_FALSE(Enabled(page, kIdDelete)) << "the selected row went";
     ClickRow(page, 18);
     ShowWindow(page, SW_HIDE);
     ShowWindow(page, SW_SHOW);
