@@ -34,12 +34,15 @@ int SelectedRow(HWND list) {
         SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0)));
 }
 
-// Enables Delete exactly when the list view has a selected row.
+// Enables Delete exactly when the list view has a selected row. The control
+// keeps its count of selected rows; finding the first one instead would walk
+// the rows, on every showing of a long list.
 void UpdateDeleteButton(HWND dialog) {
-    const bool selected = SelectedRow(AddressListView(dialog)) >= 0;
+    const bool selected = SendMessageA(AddressListView(dialog), LVM_GETSELECTEDCOUNT, 0, 0) > 0;
     EnableWindow(GetDlgItem(dialog, IDC_DELETE), selected);
 }
 
+// First, unless the control sorts its rows: then where the text belongs.
 int InsertRow(HWND list, const char* text) {
     LVITEMA item = {};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
@@ -141,10 +144,14 @@ struct KeyedText {
     size_t key;
 };
 
-// The texts in the reverse of the list view's ascending order (a case-blind
-// comparison in the user's locale, which sort keys compared bytewise repeat).
-// Inserted in this order, each row lands first and the control's search for its
-// place stops at once. Null when memory runs out; caller frees. Caller holds the lock.
+int SortKey(const char* text, char* key, int room) {
+    return LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY, text, -1, key, room);
+}
+
+// The texts in the reverse of the list view's ascending order: its comparison
+// in the user's locale, which sort keys compared bytewise repeat. Case weighs
+// last in a key, so a case-blind comparison agrees with this order too. Null
+// when memory runs out; caller frees. Caller holds the lock.
 KeyedText* TextsInReverseRowOrder(size_t* count) {
     size_t n = 0;
     for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) ++n;
@@ -156,11 +163,9 @@ KeyedText* TextsInReverseRowOrder(size_t* count) {
     size_t i = 0;
     for (const AddressEntry* entry = g_addressList.head; ok && entry; entry = entry->next, ++i) {
         // Most keys fit the room left; only the others pay for a second call.
-        int written = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
-                                   entry->text, -1, keys + used, static_cast<int>(capacity - used));
+        int written = SortKey(entry->text, keys + used, static_cast<int>(capacity - used));
         if (written <= 0) {
-            const int needed = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
-                                            entry->text, -1, nullptr, 0);
+            const int needed = SortKey(entry->text, nullptr, 0);
             char* grown = needed > 0
                               ? static_cast<char*>(std::realloc(keys, (capacity + needed) * 2))
                               : nullptr;
@@ -170,8 +175,7 @@ KeyedText* TextsInReverseRowOrder(size_t* count) {
             }
             keys = grown;
             capacity = (capacity + needed) * 2;
-            written = LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE,
-                                   entry->text, -1, keys + used, needed);
+            written = SortKey(entry->text, keys + used, needed);
             if (written <= 0) {
                 ok = false;
                 break;
@@ -192,9 +196,25 @@ KeyedText* TextsInReverseRowOrder(size_t* count) {
     return rows;
 }
 
+// The control's sort off while rows already in its order go in: sorting, it
+// would search for each row's place, some 2 µs a row under Wine. Back on, it
+// sorts every later insert itself.
+class SortOff {
+  public:
+    explicit SortOff(HWND list) : list_(list), style_(GetWindowLongPtrA(list, GWL_STYLE)) {
+        SetWindowLongPtrA(list_, GWL_STYLE, style_ & ~static_cast<LONG_PTR>(LVS_SORTASCENDING));
+    }
+    ~SortOff() { SetWindowLongPtrA(list_, GWL_STYLE, style_); }
+    SortOff(const SortOff&) = delete;
+    SortOff& operator=(const SortOff&) = delete;
+
+  private:
+    HWND list_;
+    LONG_PTR style_;
+};
+
 // Rebuilt when the window shows or hides and the list has changed since the
-// last fill, so a page shown again reflects edits made elsewhere; the list
-// view's sort puts the rows in order.
+// last fill, so a page shown again reflects edits made elsewhere.
 void FillRows(HWND dialog) {
     HWND list = AddressListView(dialog);
     {
@@ -208,10 +228,15 @@ void FillRows(HWND dialog) {
             SendMessageA(list, LVM_SETITEMCOUNT, count, 0);
             size_t inserted = 0;
             if (texts) {
+                // Each row goes first. Appended in ascending order, the rows would
+                // go in a little sooner, but a list view that frees its rows last
+                // to first, looking each up from the first made (Wine's does),
+                // would then close 100,000 of them in 1.6 s instead of 0.35 s.
+                const SortOff inOrderAlready(list);
                 for (size_t i = 0; i < count; ++i) inserted += InsertRow(list, texts[i].text) >= 0;
                 std::free(texts);
             } else {
-                // No room to order them: the same rows, only slower.
+                // No room to order them: the control sorts the same rows, only slower.
                 for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
                     inserted += InsertRow(list, entry->text) >= 0;
                 }

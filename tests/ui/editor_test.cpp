@@ -546,6 +546,20 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     for (size_t i = 1; i < rows.size(); ++i) {
         ASSERT_LE(lstrcmpiA(rows[i - 1].c_str(), rows[i].c_str()), 0) << "row " << i;
     }
+    // The order the control itself gives, which its later inserts rely on.
+    HWND reference =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND sorted = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT | LVS_SORTASCENDING, 0,
+                                  0, 300, 300, reference, reinterpret_cast<HMENU>(IDC_ADDRESS_LIST),
+                                  nullptr, nullptr);
+    for (const std::string& address : addresses) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.pszText = const_cast<char*>(address.c_str());
+        SendMessageA(sorted, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    EXPECT_EQ(rows, Rows(reference));
+    DestroyWindow(reference);
     std::sort(rows.begin(), rows.end());
     std::sort(addresses.begin(), addresses.end());
     EXPECT_EQ(rows, addresses);
@@ -575,6 +589,7 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     ClickRow(page, 17);
     const std::string deleted = Rows(page)[17];
     Click(page, IDC_DELETE);
+    EXPECT_FALSE(Enabled(page, IDC_DELETE)) << "the selected row went";
     ClickRow(page, 18);
     ShowWindow(page, SW_HIDE);
     ShowWindow(page, SW_SHOW);
