@@ -527,13 +527,15 @@ TEST_F(Page, ShownAgainReflectsEditsMadeElsewhere) {
 }
 
 TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
-    // Mixed case, digits and the punctuation addresses carry, in no order.
+    // Mixed case, digits and the punctuation addresses carry, in no order; some
+    // long enough to outgrow the room first set aside for their sort keys.
     std::string list;
     std::vector<std::string> addresses;
     for (int i = 0; i < 10000; ++i) {
         const int k = (i * 7919) % 10000;
         addresses.push_back(
             std::string(1, "aBc_x-Z9"[k % 8]) + std::to_string(k) +
+            std::string(k % 31 ? 0 : 120 + k % 100, 'q') +
             (k % 3 ? ".Lee@example.com" : "+tag@sub-" + std::to_string(k % 7) + ".org"));
         list += addresses.back() + "\r\n";
     }
