@@ -22,6 +22,20 @@ HANDLE g_writeStarted = nullptr;
 HANDLE g_writeResume = nullptr;
 #endif
 
+#ifdef QUORVEL_WRITE_FAULTS
+// Cuts a transfer down to what a budget allows. False, with the error set, once
+// the budget is spent; a negative budget allows everything.
+bool WithinBudget(long long budget, DWORD* size, DWORD error) {
+    if (budget < 0) return true;
+    if (budget == 0) {
+        SetLastError(error);
+        return false;
+    }
+    if (*size > budget) *size = static_cast<DWORD>(budget);
+    return true;
+}
+#endif
+
 // WriteFile, which a test build can make fail part-way as a full disk does.
 BOOL WriteSome(HANDLE file, const char* data, DWORD size, DWORD* put) {
 #ifdef QUORVEL_WRITE_FAULTS
@@ -30,36 +44,27 @@ BOOL WriteSome(HANDLE file, const char* data, DWORD size, DWORD* put) {
         WaitForSingleObject(g_writeResume, INFINITE);
         g_writeStarted = g_writeResume = nullptr;
     }
-    if (g_writeBudget >= 0) {
-        if (g_writeBudget == 0) {
-            *put = 0;
-            SetLastError(ERROR_DISK_FULL);
-            return FALSE;
-        }
-        if (size > g_writeBudget) size = static_cast<DWORD>(g_writeBudget);
-        const BOOL ok = WriteFile(file, data, size, put, nullptr);
-        g_writeBudget -= *put;
-        return ok;
-    }
-#endif
+    *put = 0;
+    if (!WithinBudget(g_writeBudget, &size, ERROR_DISK_FULL)) return FALSE;
+    const BOOL ok = WriteFile(file, data, size, put, nullptr);
+    if (g_writeBudget > 0) g_writeBudget -= *put;
+    return ok;
+#else
     return WriteFile(file, data, size, put, nullptr);
+#endif
 }
 
+// ReadFile, which a test build can make fail part-way as a bad sector does.
 BOOL ReadSome(HANDLE file, char* data, DWORD size, DWORD* got) {
 #ifdef QUORVEL_WRITE_FAULTS
-    if (g_readBudget >= 0) {
-        if (g_readBudget == 0) {
-            *got = 0;
-            SetLastError(ERROR_CRC);
-            return FALSE;
-        }
-        if (size > g_readBudget) size = static_cast<DWORD>(g_readBudget);
-        const BOOL ok = ReadFile(file, data, size, got, nullptr);
-        g_readBudget -= *got;
-        return ok;
-    }
-#endif
+    *got = 0;
+    if (!WithinBudget(g_readBudget, &size, ERROR_CRC)) return FALSE;
+    const BOOL ok = ReadFile(file, data, size, got, nullptr);
+    if (g_readBudget > 0) g_readBudget -= *got;
+    return ok;
+#else
     return ReadFile(file, data, size, got, nullptr);
+#endif
 }
 
 // Writes all bytes; `written` counts those that went out.
