@@ -425,8 +425,14 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() /
         ("quorvel-bench-" +
          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".txt");
-    UseList(kLargest);
     std::snprintf(g_modulePath, kPathSize, "%s", g_listFile.string().c_str());
+    // Saves follow a load (here of no file yet): a released list would empty a file.
+    ReleasePlugin();
+    LoadAddressList();
+    for (size_t i = 0; i < kLargest; ++i) {
+        if (!AddAddress(Addresses()[i].c_str())) std::abort();
+    }
+    g_listSize = kLargest;
     if (!SaveAddressList()) {
         std::fprintf(stderr, "quorvel_bench: cannot write %s\n", g_listFile.string().c_str());
         return 2;
