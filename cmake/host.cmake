@@ -68,24 +68,14 @@ quorvel_wine_test(host_tests_win ${QUORVEL_HOST_TESTS})
 target_link_libraries(host_tests_win PRIVATE quorvel_host_core quorvel_core)
 
 # The host program over the example mails, each verdict against the expected one.
-add_test(NAME host_examples
-    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/examples_test.sh
-            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel> ${CMAKE_SOURCE_DIR}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-set_tests_properties(host_examples PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+quorvel_wine_script(host_examples tests/host/examples_test.sh
+    $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel> ${CMAKE_SOURCE_DIR})
 
 # check and learn over an mbox above 2 GiB, made on the fly: every mail read,
 # memory bounded, the rate printed.
-add_test(NAME host_big_mbox
-    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/big_mbox_test.sh
-            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel>
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-set_tests_properties(host_big_mbox PROPERTIES
-    FIXTURES_REQUIRED wine
-    TIMEOUT 600
-    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+quorvel_wine_script(host_big_mbox tests/host/big_mbox_test.sh
+    $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel>)
+set_tests_properties(host_big_mbox PROPERTIES TIMEOUT 600)
 
 # The help page the page record names goes beside the module.
 add_custom_command(TARGET quorvel POST_BUILD
@@ -103,11 +93,6 @@ set_target_properties(quorvel_fake_plugin PROPERTIES PREFIX "" OUTPUT_NAME quorv
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fake_plugin)
 target_include_directories(quorvel_fake_plugin PRIVATE ${CMAKE_SOURCE_DIR})
 quorvel_warnings(quorvel_fake_plugin)
-add_test(NAME host_settings
-    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/host/settings_test.sh
-            $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel_fake_plugin>
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-set_tests_properties(host_settings PROPERTIES
-    FIXTURES_REQUIRED wine
-    RESOURCE_LOCK wine_desktop
-    ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+quorvel_wine_script(host_settings tests/host/settings_test.sh
+    $<TARGET_FILE:quorvel-host> $<TARGET_FILE:quorvel_fake_plugin>)
+set_tests_properties(host_settings PROPERTIES RESOURCE_LOCK wine_desktop)

@@ -78,6 +78,16 @@ function(quorvel_wine_test name)
         ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
 endfunction()
 
+# A shell script that runs Windows programs under Wine, in the tests' prefix:
+#   quorvel_wine_script(name script args...)
+function(quorvel_wine_script name script)
+    add_test(NAME ${name} COMMAND sh ${CMAKE_SOURCE_DIR}/${script} ${ARGN}
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set_tests_properties(${name} PROPERTIES
+        FIXTURES_REQUIRED wine
+        ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+endfunction()
+
 # The core's own tests again, on the Windows file layer and lock.
 quorvel_wine_test(core_tests_win
     tests/addresses/address_index_test.cpp
