@@ -180,9 +180,13 @@ bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damag
                 bool moved = false;
                 for (unsigned n = 0; !moved && n < kBackupNames && BackupName(path, n, kept); ++n) {
                     moved = link(tempPath, kept) == 0;
-                    if (!moved && errno != EEXIST) break;
+                    if (!moved && errno != EEXIST) {
+                        // No hard links here: a rename to a name still free.
+                        moved = access(kept, F_OK) != 0 && rename(tempPath, kept) == 0;
+                        break;
+                    }
                 }
-                if (moved) unlink(tempPath);
+                if (moved) unlink(tempPath);  // gone already after a rename
             }
             break;
     }
