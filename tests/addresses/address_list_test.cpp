@@ -193,31 +193,4 @@ TEST_F(ListTest, SaveKeepsWhatTheLoadCouldNotTakeInABackup) {
         << "a file that gives back its entries needs no backup";
 }
 
-// Lists as editors save them come back in the form they came in.
-TEST_F(ListTest, SaveWritesTheEncodingItRead) {
-    const std::string cases[] = {
-        "\xEF\xBB\xBF"
-        "a@x.org\r\nb@x.org\r\n",
-        std::string("\xFF\xFE"
-                    "a\0@\0x\0\r\0\n\0b\0@\0x\0\r\0\n\0",
-                    22),
-        std::string("\xFE\xFF"
-                    "\0a\0@\0x\0\r\0\n\0b\0@\0x\0\r\0\n",
-                    22),
-    };
-    for (const std::string& bytes : cases) {
-        ReleasePlugin();
-        folder_.Write("quorvel.txt", bytes);
-        LoadAddressList();
-        const Strings loaded = Texts();
-        ASSERT_TRUE(SaveAddressList());
-        // Loaded head first, so a second save puts the lines back in file order.
-        ReleasePlugin();
-        LoadAddressList();
-        ASSERT_TRUE(SaveAddressList());
-        EXPECT_EQ(folder_.Read("quorvel.txt"), bytes);
-        EXPECT_EQ(folder_.Listing(), "quorvel.txt");
-    }
-}
-
 }  // namespace
