@@ -174,6 +174,14 @@ TEST_F(SaveFaultTest, ListFileHeldOpenWithoutSharing) {
                  [](SaveFaultTest& t) { CloseHandle(t.holder); });
 }
 
+// A save reads the file again before it writes; what it can't read whole it
+// does not write over.
+TEST_F(SaveFaultTest, ReadingTheFileAgainFailsPartWay) {
+    FailReadsAfter(20000);
+    FailThenMend("the save's reading fails after 20000 bytes",
+                 [](SaveFaultTest&) { FailReadsAfter(-1); });
+}
+
 TEST_F(SaveFaultTest, WritesFailPartWay) {
     // Nothing written, one byte, up to and across the writer's 8 KB buffer, near the end.
     for (long long bytes : {0LL, 1LL, 8191LL, 8192LL, 8193LL, 40000LL, 65000LL}) {
