@@ -10,6 +10,7 @@
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "addresses/list_lock.h"
+#include "addresses/text_set.h"
 
 AddressList g_addressList = {nullptr};
 char g_modulePath[kPathSize] = {};
@@ -42,8 +43,24 @@ void DestroyEntry(AddressEntry* entry) {
 // out): saving it would cut the file down to that part.
 bool g_loadIncomplete = false;
 
-void AddLoadedEntry(void* incomplete, const char* text) {
-    if (!AddAddress(text)) *static_cast<bool*>(incomplete) = true;
+// The entries this process last knew to be in the file: what the load read, or
+// what the last save wrote. At a save, an entry of the file outside this set
+// was written by another program since.
+TextSet g_onDisk;
+// The file holds a write of ours that failed part-way: its entries are ours,
+// cut and mixed with the old ones, none another program's.
+bool g_fileDamaged = false;
+
+struct LoadState {
+    bool incomplete = false;
+    bool knownShort = false;
+    TextSet known;
+};
+
+void AddLoadedEntry(void* context, const char* text) {
+    auto* load = static_cast<LoadState*>(context);
+    if (!AddAddress(text)) load->incomplete = true;
+    if (!load->known.Add(text, true)) load->knownShort = true;
 }
 
 // The file's bytes, gathered under the lock so the disk is written outside it.
@@ -78,8 +95,45 @@ class SaveLock {
     SaveLock& operator=(const SaveLock&) = delete;
 };
 
-void FeedParser(void* parser, const char* data, size_t size) {
-    static_cast<ListFileParser*>(parser)->Feed(data, size);
+void FeedReader(void* reader, const char* data, size_t size) {
+    static_cast<ListFileReader*>(reader)->Feed(data, size);
+}
+
+// The entries the file holds at a save, zero-terminated one after another.
+struct FileEntries {
+    SaveBytes texts;
+    bool failed = false;
+};
+
+void CollectEntry(void* context, const char* text) {
+    auto* entries = static_cast<FileEntries*>(context);
+    if (!entries->failed && !AppendBytes(&entries->texts, text, std::strlen(text) + 1)) {
+        entries->failed = true;
+    }
+}
+
+// Entries of the file that this process neither read nor wrote were written by
+// another program: they join the list, so the save keeps them and the checks
+// count them. One this process removed is in g_onDisk and stays out. Callers
+// hold the lock. False when memory ran out; what joined by then stays.
+bool TakeOtherWritersEntries(const SaveBytes& texts) {
+    TextSet inList;
+    bool listed = false;
+    for (size_t at = 0; at < texts.size;) {
+        const char* text = texts.data + at;
+        at += std::strlen(text) + 1;
+        if (g_onDisk.Contains(text)) continue;
+        if (!listed) {
+            for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
+                if (!inList.Add(entry->text, false)) return false;
+            }
+            listed = true;
+        }
+        if (inList.Contains(text)) continue;
+        if (!AddAddress(text)) return false;
+        if (!inList.Add(g_addressList.head->text, false)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -94,32 +148,67 @@ bool EqualsNoCase(const char* a, const char* b) {
 void LoadAddressList() {
     ListLock lock;
     if (g_addressList.head || g_modulePath[0] == '\0') return;
-    bool incomplete = false;
-    ListFileParser parser(AddLoadedEntry, &incomplete);
-    const ReadResult read = ReadFileChunks(g_modulePath, FeedParser, &parser);
+    LoadState load;
+    ListFileReader reader(AddLoadedEntry, &load);
+    const ReadResult read = ReadFileChunks(g_modulePath, FeedReader, &reader);
     // A line cut off by a failed read is not taken: it may be half an address.
-    if (read == ReadResult::Whole) parser.Finish();
-    g_loadIncomplete = incomplete || read == ReadResult::Partial;
+    if (read == ReadResult::Whole) reader.Finish();
+    g_loadIncomplete = load.incomplete || read == ReadResult::Partial;
+    // Short of memory, nothing counts as known: a save then keeps every entry
+    // of the file, removed ones too, rather than drop another program's.
+    if (load.knownShort) load.known.Clear();
+    g_onDisk.Swap(load.known);
+    g_fileDamaged = false;
     CountChange();
 }
 
 bool SaveAddressList() {
     // One save at a time, so an older list never lands after a newer one.
     SaveLock saving;
-    SaveBytes bytes;
     char path[kPathSize];
     {
-        // Only memory work under the list's lock: the checks never wait for the disk.
         ListLock lock;
         if (g_modulePath[0] == '\0' || g_loadIncomplete) return false;
         std::memcpy(path, g_modulePath, sizeof path);
-        ListFileWriter writer(AppendBytes, &bytes);
+    }
+    // The file again, outside the lock (the checks never wait for the disk):
+    // another program may have written it since. What can't be read whole is
+    // not written over.
+    FileEntries file;
+    ListFileReader reader(CollectEntry, &file);
+    const ReadResult read = ReadFileChunks(path, FeedReader, &reader);
+    if (read == ReadResult::Partial) return false;
+    if (read == ReadResult::Whole) reader.Finish();
+    if (file.failed) return false;
+    const ListEncoding encoding =
+        read == ReadResult::Whole ? reader.encoding() : ListEncoding::Bytes;
+
+    SaveBytes bytes;
+    TextSet written;
+    {
+        // Only memory work under the list's lock.
+        ListLock lock;
+        if (g_loadIncomplete) return false;  // released meanwhile
+        if (!g_fileDamaged && !TakeOtherWritersEntries(file.texts)) return false;
+        ListFileWriter writer(AppendBytes, &bytes, encoding);
         for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
             writer.AddEntry(entry->text);
+            if (!written.Add(entry->text, true)) return false;
         }
         if (!writer.Finish()) return false;
     }
-    return WriteWholeFile(path, bytes.data ? bytes.data : "", bytes.size);
+    // Bytes the entries do not give back are kept, as the file stands, first.
+    if (read == ReadResult::Whole && reader.losses() != 0 && !KeepBackupCopy(path)) return false;
+    bool damaged = false;
+    const bool saved = WriteWholeFile(path, bytes.data ? bytes.data : "", bytes.size, &damaged);
+    ListLock lock;
+    if (saved && !g_loadIncomplete) {
+        g_onDisk.Swap(written);
+        g_fileDamaged = false;
+    } else if (damaged) {
+        g_fileDamaged = true;
+    }
+    return saved;
 }
 
 bool AddressListLoadIncomplete() {
@@ -178,6 +267,7 @@ void ReleasePlugin() {
         DestroyEntry(head);
     }
     ReleaseAddressIndex();
+    g_onDisk.Clear();
     // The list no longer holds the file's entries: saving it now would empty the
     // file. Saves wait for a load.
     g_loadIncomplete = true;

@@ -11,8 +11,16 @@ enum class ReadResult {
 };
 
 // Calls sink with the file's bytes, chunk by chunk. A read error ends the data.
+// Where a file is replaced in two steps (Windows), a missing file with another
+// save's temporary file beside it is waited for, for up to about a second.
 using ChunkSink = void (*)(void* context, const char* data, size_t size);
 ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context);
+
+// Copies the file at path, as it is now, to a backup beside it that no other
+// file had: the list's name with ".bak" for its extension (quorvel.bak), else
+// quorvel.1.bak, quorvel.2.bak and so on. No backup is ever replaced or removed.
+// True when the copy is whole; on false no part-copy stays.
+bool KeepBackupCopy(const char* path);
 
 #ifdef QUORVEL_WRITE_FAULTS
 // Test builds of the Windows half only: once `bytes` more bytes have gone to
@@ -29,6 +37,7 @@ extern "C" void HoldNextWrite(void* started, void* resume);
 // attributes, permissions and links; where the file is in use or the folder
 // takes no new file, writes over the file itself. A read-only file is refused.
 // True when the file holds the bytes. On false the file is unchanged, except
-// when writing over it failed part-way: then a complete copy stays beside it
-// under the temporary name. Leftovers of earlier saves go after a success.
-bool WriteWholeFile(const char* path, const char* data, size_t size);
+// when writing over it failed part-way: then a complete copy of the new list
+// stays beside it under a free backup name, as KeepBackupCopy names them.
+// Leftovers of earlier saves go after a success. *damaged tells that case.
+bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged);

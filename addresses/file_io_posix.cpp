@@ -50,6 +50,19 @@ void RemoveLeftovers(const char* folder) {
     closedir(dir);
 }
 
+// The list's name with ".bak" for its extension, or with a number before it
+// (quorvel.1.bak) for the n-th other one. False when it does not fit.
+bool BackupName(const char* path, unsigned n, char* name) {
+    const char* dot = std::strrchr(path, '.');
+    const int stem = dot && !std::strchr(dot, '/') ? static_cast<int>(dot - path)
+                                                   : static_cast<int>(std::strlen(path));
+    const int made = n == 0 ? std::snprintf(name, 4096, "%.*s.bak", stem, path)
+                            : std::snprintf(name, 4096, "%.*s.%u.bak", stem, path, n);
+    return made > 0 && made < 4096;
+}
+
+constexpr unsigned kBackupNames = 1000;
+
 enum class InPlace { Written, Untouched, Damaged };
 
 InPlace WriteInPlace(const char* path, const char* data, size_t size) {
@@ -65,6 +78,8 @@ InPlace WriteInPlace(const char* path, const char* data, size_t size) {
 
 }  // namespace
 
+// Files are replaced by rename(), which leaves no moment without the file:
+// there is no save to wait for.
 ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -82,7 +97,43 @@ ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
     return result;
 }
 
-bool WriteWholeFile(const char* path, const char* data, size_t size) {
+bool KeepBackupCopy(const char* path) {
+    const int source = open(path, O_RDONLY | O_CLOEXEC);
+    if (source < 0) return false;
+    struct stat info = {};
+    fstat(source, &info);
+    char name[4096];
+    int backup = -1;
+    for (unsigned n = 0; backup < 0 && n < kBackupNames && BackupName(path, n, name); ++n) {
+        backup = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 0777);
+        if (backup < 0 && errno != EEXIST) break;
+    }
+    if (backup < 0) {
+        close(source);
+        return false;
+    }
+    char chunk[16384];
+    bool whole = true;
+    for (;;) {
+        const ssize_t got = read(source, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) whole = false;
+        if (got <= 0) break;
+        size_t written = 0;
+        if (!WriteAll(backup, chunk, static_cast<size_t>(got), &written)) {
+            whole = false;
+            break;
+        }
+    }
+    whole = whole && fsync(backup) == 0;
+    close(source);
+    if (close(backup) != 0) whole = false;
+    if (!whole) unlink(name);
+    return whole;
+}
+
+bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
+    *damaged = false;
     struct stat old = {};
     const bool exists = stat(path, &old) == 0;
     if (exists && (S_ISDIR(old.st_mode) || (old.st_mode & 0222) == 0)) return false;
@@ -121,14 +172,21 @@ bool WriteWholeFile(const char* path, const char* data, size_t size) {
             if (haveCopy) unlink(tempPath);
             return false;
         case InPlace::Damaged:
-            // The one whole copy, under a name no later save removes.
+            *damaged = true;
+            // The one whole copy, under a name no later save removes; an older
+            // backup may be the only copy of something else.
             if (haveCopy) {
-                char kept[sizeof tempPath + PATH_MAX];
-                const char* dot = std::strrchr(path, '.');
-                const int stem = dot && !std::strchr(dot, '/') ? static_cast<int>(dot - path) : -1;
-                if (stem >= 0 && std::snprintf(kept, sizeof kept, "%.*s.bak", stem, path) > 0) {
-                    rename(tempPath, kept);
+                char kept[4096];
+                bool moved = false;
+                for (unsigned n = 0; !moved && n < kBackupNames && BackupName(path, n, kept); ++n) {
+                    moved = link(tempPath, kept) == 0;
+                    if (!moved && errno != EEXIST) {
+                        // No hard links here: a rename to a name still free.
+                        moved = access(kept, F_OK) != 0 && rename(tempPath, kept) == 0;
+                        break;
+                    }
                 }
+                if (moved) unlink(tempPath);  // gone already after a rename
             }
             break;
     }

@@ -140,6 +140,23 @@ bool IsTemporaryName(const char* name) {
     return true;
 }
 
+// Whether a file named like a save's temporary file stands in the folder.
+bool TemporaryFileStands(const char* folder, size_t folderLength) {
+    char pattern[MAX_PATH];
+    if (folderLength + sizeof kTempName > MAX_PATH) return false;
+    std::memcpy(pattern, folder, folderLength);
+    std::memcpy(pattern + folderLength, "qvl????.tmp", sizeof kTempName);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool stands = false;
+    do {
+        stands = IsTemporaryName(found.cFileName);
+    } while (!stands && FindNextFileA(search, &found));
+    FindClose(search);
+    return stands;
+}
+
 // Temporary files of saves that died part-way, or the copy kept by one that
 // failed; once the list file holds the list they are stale.
 void RemoveLeftovers(const char* folder, size_t folderLength) {
@@ -158,19 +175,61 @@ void RemoveLeftovers(const char* folder, size_t folderLength) {
     FindClose(search);
 }
 
-// Renames the whole copy of a list whose file was damaged to the list's name
-// with ".bak" for its extension (quorvel.bak), replacing an older one.
-void KeepWholeCopy(const char* copyPath, const char* listPath) {
-    char keptPath[MAX_PATH];
-    const size_t length = std::strlen(listPath);
+// The list's name with ".bak" for its extension (quorvel.bak), or with a
+// number before it (quorvel.1.bak) for the n-th other one. False when it can't fit.
+bool BackupName(const char* listPath, unsigned n, char* name) {
     const char* dot = std::strrchr(listPath, '.');
     const char* backslash = std::strrchr(listPath, '\\');
-    if (!dot || (backslash && dot < backslash) || length >= sizeof keptPath) return;
-    const size_t stem = static_cast<size_t>(dot - listPath);
-    if (stem + sizeof ".bak" > sizeof keptPath) return;
-    std::memcpy(keptPath, listPath, stem);
-    std::memcpy(keptPath + stem, ".bak", sizeof ".bak");
-    MoveFileExA(copyPath, keptPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const size_t length = std::strlen(listPath);
+    const size_t stem =
+        dot && !(backslash && dot < backslash) ? static_cast<size_t>(dot - listPath) : length;
+    char number[16] = "";
+    if (n > 0) {
+        char digits[12];
+        size_t count = 0;
+        for (unsigned v = n; v; v /= 10) digits[count++] = static_cast<char>('0' + v % 10);
+        number[0] = '.';
+        for (size_t i = 0; i < count; ++i) number[1 + i] = digits[count - 1 - i];
+        number[1 + count] = '\0';
+    }
+    const size_t numberLength = std::strlen(number);
+    if (stem + numberLength + sizeof ".bak" > MAX_PATH) return false;
+    std::memcpy(name, listPath, stem);
+    std::memcpy(name + stem, number, numberLength);
+    std::memcpy(name + stem + numberLength, ".bak", sizeof ".bak");
+    return true;
+}
+
+// Names tried before a backup gives up: the user has long stopped reading them.
+constexpr unsigned kBackupNames = 1000;
+
+// Gives the whole copy of a list whose file was damaged a free backup name;
+// an older backup may be the only copy of something else.
+void KeepWholeCopy(const char* copyPath, const char* listPath) {
+    char keptPath[MAX_PATH];
+    for (unsigned n = 0; n < kBackupNames && BackupName(listPath, n, keptPath); ++n) {
+        if (MoveFileExA(copyPath, keptPath, MOVEFILE_WRITE_THROUGH)) return;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return;
+    }
+}
+
+// Opens the list file for reading. A save that replaces it leaves a moment, on
+// Wine most of ReplaceFileA's time, in which it does not exist; while a save's
+// temporary file stands beside it, the file is tried again for about a second
+// before it counts as missing.
+HANDLE OpenForReading(const char* path, DWORD* error) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const HANDLE file = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        *error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (*error != ERROR_FILE_NOT_FOUND || GetTickCount() - start > 1000) return file;
+        const char* nameStart = std::strrchr(path, '\\');
+        const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
+        if (!TemporaryFileStands(path, folderLength)) return file;
+        Sleep(15);
+    }
 }
 
 // A file with more than one name: replacing it would cut the other names off.
@@ -242,10 +301,9 @@ extern "C" void HoldNextWrite(void* started, void* resume) {
 #endif
 
 ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
-    const HANDLE file = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    DWORD error = ERROR_SUCCESS;
+    const HANDLE file = OpenForReading(path, &error);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
                                                                               : ReadResult::Partial;
     }
@@ -257,7 +315,44 @@ ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
     return ok ? ReadResult::Whole : ReadResult::Partial;
 }
 
-bool WriteWholeFile(const char* path, const char* data, size_t size) {
+bool KeepBackupCopy(const char* path) {
+    DWORD error = ERROR_SUCCESS;
+    const HANDLE source = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return false;
+    char backupPath[MAX_PATH];
+    HANDLE backup = INVALID_HANDLE_VALUE;
+    for (unsigned n = 0; n < kBackupNames && BackupName(path, n, backupPath); ++n) {
+        // CREATE_NEW: an older backup is never written over.
+        backup = CreateFileA(backupPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = GetLastError();
+        if (backup != INVALID_HANDLE_VALUE ||
+            (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) {
+            break;
+        }
+    }
+    if (backup == INVALID_HANDLE_VALUE) {
+        CloseHandle(source);
+        return false;
+    }
+    char chunk[16384];
+    DWORD got = 0;
+    BOOL read = TRUE;
+    bool whole = true;
+    size_t written = 0;
+    while (whole && (read = ReadSome(source, chunk, sizeof chunk, &got)) && got > 0) {
+        whole = WriteAll(backup, chunk, got, &written);
+    }
+    whole = whole && read && FlushFileBuffers(backup);
+    CloseHandle(source);
+    if (!CloseHandle(backup)) whole = false;
+    if (!whole) DeleteFileA(backupPath);
+    return whole;
+}
+
+bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
+    *damaged = false;
     // Windows refuses to replace a read-only file; so do we, also where the file
     // system would not ask (Wine, for one, replaces it).
     const DWORD attributes = GetFileAttributesA(path);
@@ -295,6 +390,7 @@ bool WriteWholeFile(const char* path, const char* data, size_t size) {
             if (haveCopy) DeleteFileA(tempPath);
             return false;
         case InPlace::Damaged:
+            *damaged = true;
             // The temporary file is the one whole copy now. It takes a name that no
             // later save removes, since a later save may start from the damaged file.
             if (haveCopy) KeepWholeCopy(tempPath, path);

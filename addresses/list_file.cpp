@@ -1,10 +1,22 @@
 #include "addresses/list_file.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "addresses/code_page.h"
 
 namespace {
 constexpr char kCtrlZ = 0x1A;
+
+bool StartsWithMark(const char* text) {
+    return std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 || std::strncmp(text, "\xFF\xFE", 2) == 0 ||
+           std::strncmp(text, "\xFE\xFF", 2) == 0;
 }
+
+bool IsHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit < 0xDC00;
+}
+}  // namespace
 
 void ListFileParser::Feed(const char* data, size_t size) {
     for (size_t i = 0; i < size && !ended_; ++i) {
@@ -19,6 +31,7 @@ void ListFileParser::Feed(const char* data, size_t size) {
         }
         if (c == kCtrlZ) {
             ended_ = true;
+            losses_ |= kLostAfterCtrlZ;
         } else if (c == '\r') {
             pendingCr_ = true;  // decided by the next byte, which may be in the next chunk
         } else {
@@ -37,25 +50,173 @@ void ListFileParser::Finish() {
 }
 
 void ListFileParser::Put(char c) {
+    if (splitOpen_) {
+        splitOpen_ = false;
+        if (c != '\n') losses_ |= kLostSplitLine;
+    }
     piece_[length_++] = c;
-    if (c == '\n' || length_ == kMaxPiece) EmitPiece();
+    if (c == '\n') {
+        EmitPiece();
+    } else if (length_ == kMaxPiece) {
+        EmitPiece();
+        splitOpen_ = true;
+    }
 }
 
 void ListFileParser::EmitPiece() {
-    piece_[length_] = '\0';
+    const size_t length = length_;
+    piece_[length] = '\0';
     length_ = 0;
-    char* lineFeed = std::strchr(piece_, '\n');
+    auto* lineFeed = static_cast<char*>(std::memchr(piece_, '\n', length));
+    const size_t text = lineFeed ? static_cast<size_t>(lineFeed - piece_) : length;
     if (lineFeed) *lineFeed = '\0';
+    if (std::memchr(piece_, '\0', text)) losses_ |= kLostAfterZeroByte;
     if (piece_[0] != '\0') sink_(context_, piece_);
 }
 
-void ListFileWriter::AddEntry(const char* text) {
-    for (const char* p = text; *p; ++p) {
-        if (*p == '\n') Put('\r');
-        Put(*p);
+void ListFileReader::Feed(const char* data, size_t size) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    while (!decided_ && size > 0) {
+        head_[headLength_++] = *bytes++;
+        --size;
+        Decide(false);
     }
-    Put('\r');
-    Put('\n');
+    FeedText(bytes, size);
+}
+
+// Settles the encoding as soon as the first bytes allow, then passes on those
+// that are text.
+void ListFileReader::Decide(bool final) {
+    static const unsigned char kMarks[][3] = {{0xEF, 0xBB, 0xBF}, {0xFF, 0xFE}, {0xFE, 0xFF}};
+    static const size_t kLengths[] = {3, 2, 2};
+    static const ListEncoding kEncodings[] = {ListEncoding::Utf8Marked, ListEncoding::Utf16Le,
+                                              ListEncoding::Utf16Be};
+    bool open = false;
+    for (size_t m = 0; m < 3; ++m) {
+        if (std::memcmp(head_, kMarks[m], headLength_ < kLengths[m] ? headLength_ : kLengths[m]))
+            continue;
+        if (headLength_ >= kLengths[m]) {
+            encoding_ = kEncodings[m];
+            decided_ = true;
+            return;
+        }
+        open = true;
+    }
+    if (open && !final) return;
+    encoding_ = ListEncoding::Bytes;
+    decided_ = true;
+    FeedText(head_, headLength_);
+}
+
+void ListFileReader::FeedText(const unsigned char* data, size_t size) {
+    if (encoding_ == ListEncoding::Bytes || encoding_ == ListEncoding::Utf8Marked) {
+        parser_.Feed(reinterpret_cast<const char*>(data), size);
+        return;
+    }
+    const bool little = encoding_ == ListEncoding::Utf16Le;
+    for (size_t i = 0; i < size; ++i) {
+        if (oddByte_ < 0) {
+            oddByte_ = data[i];
+            continue;
+        }
+        const unsigned first = static_cast<unsigned>(oddByte_), second = data[i];
+        oddByte_ = -1;
+        units_[unitCount_++] =
+            static_cast<char16_t>(little ? first | second << 8 : first << 8 | second);
+        if (unitCount_ == sizeof units_ / sizeof units_[0]) ConvertUnits(false);
+    }
+}
+
+// Hands the units gathered to the parser as 8-bit text; a high surrogate at the
+// end waits for its partner unless the data ends.
+void ListFileReader::ConvertUnits(bool final) {
+    size_t count = unitCount_;
+    const bool holdLast = !final && count > 0 && IsHighSurrogate(units_[count - 1]);
+    if (holdLast) --count;
+    char text[3 * sizeof units_ / sizeof units_[0]];
+    bool lossy = false;
+    const size_t made = WideToSystemText(units_, count, text, &lossy);
+    if (lossy) losses_ |= kLostUnconvertible;
+    parser_.Feed(text, made);
+    unitCount_ = 0;
+    if (holdLast) units_[unitCount_++] = units_[count];
+}
+
+void ListFileReader::Finish() {
+    if (!decided_) Decide(true);
+    if (encoding_ == ListEncoding::Utf16Le || encoding_ == ListEncoding::Utf16Be) {
+        ConvertUnits(true);
+        if (oddByte_ >= 0) losses_ |= kLostUnconvertible;  // half a unit
+        oddByte_ = -1;
+    }
+    parser_.Finish();
+}
+
+ListFileWriter::ListFileWriter(ByteSink sink, void* context, ListEncoding encoding)
+    : sink_(sink), context_(context), encoding_(encoding) {
+    const char* mark = encoding == ListEncoding::Utf8Marked ? "\xEF\xBB\xBF"
+                       : encoding == ListEncoding::Utf16Le  ? "\xFF\xFE"
+                       : encoding == ListEncoding::Utf16Be  ? "\xFE\xFF"
+                                                            : "";
+    for (; *mark; ++mark) Put(*mark);
+}
+
+void ListFileWriter::AddEntry(const char* text) {
+    if (encoding_ == ListEncoding::Bytes || encoding_ == ListEncoding::Utf8Marked) {
+        // A first entry that starts like a mark would be read back as the mark:
+        // an empty line first, which the reader passes over, keeps it text.
+        if (first_ && encoding_ == ListEncoding::Bytes && StartsWithMark(text)) {
+            Put('\r');
+            Put('\n');
+        }
+        first_ = false;
+        for (const char* p = text; *p; ++p) {
+            if (*p == '\n') Put('\r');
+            Put(*p);
+        }
+        Put('\r');
+        Put('\n');
+        return;
+    }
+    // The line in 8-bit text first, converted whole: a character of two bytes
+    // is never cut.
+    size_t size = 2;
+    for (const char* p = text; *p; ++p) size += *p == '\n' ? 2 : 1;
+    char small[512];
+    char* line = size <= sizeof small ? small : static_cast<char*>(std::malloc(size));
+    if (!line) {
+        ok_ = false;
+        return;
+    }
+    size_t at = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\n') line[at++] = '\r';
+        line[at++] = *p;
+    }
+    line[at++] = '\r';
+    line[at++] = '\n';
+    PutWide(line, at);
+    if (line != small) std::free(line);
+}
+
+void ListFileWriter::PutWide(const char* line, size_t size) {
+    char16_t small[512];
+    char16_t* units = size <= sizeof small / sizeof small[0]
+                          ? small
+                          : static_cast<char16_t*>(std::malloc(size * sizeof(char16_t)));
+    if (!units) {
+        ok_ = false;
+        return;
+    }
+    const size_t count = SystemTextToWide(line, size, units);
+    const bool little = encoding_ == ListEncoding::Utf16Le;
+    for (size_t i = 0; i < count; ++i) {
+        const char low = static_cast<char>(units[i] & 0xFF),
+                   high = static_cast<char>(units[i] >> 8);
+        Put(little ? low : high);
+        Put(little ? high : low);
+    }
+    if (units != small) std::free(units);
 }
 
 bool ListFileWriter::Finish() {

@@ -5,11 +5,30 @@
 //  - A line is read in pieces of at most 259 bytes; a longer one is split.
 //  - A zero byte ends the entry's text; the rest of its piece is dropped.
 //  - An empty piece is no entry; a last line without a line end is one.
+// An editor's mark at the start chooses how the bytes are text: a UTF-8 mark is
+// passed over, and UTF-16 (either byte order) becomes the system's code page
+// first; the rules above then hold for that 8-bit text, 259 bytes counted after
+// the conversion. A list is saved back in the form it came in.
 #pragma once
 
 #include <cstddef>
 
 constexpr size_t kMaxPiece = 259;
+
+enum class ListEncoding {
+    Bytes,       // 8-bit text in the system's code page, no mark
+    Utf8Marked,  // the same bytes after a UTF-8 mark (EF BB BF)
+    Utf16Le,     // UTF-16 after FF FE
+    Utf16Be,     // UTF-16 after FE FF
+};
+
+// What of a file the entries do not give back when they are written: a bit set.
+enum ListLoss : unsigned {
+    kLostAfterCtrlZ = 1,     // a Ctrl-Z and everything after it
+    kLostAfterZeroByte = 2,  // a zero byte in a line, and the rest of its piece
+    kLostSplitLine = 4,      // a line longer than a piece, which comes back as several
+    kLostUnconvertible = 8,  // UTF-16 with no form in the code page, or an odd last byte
+};
 
 class ListFileParser {
   public:
@@ -21,6 +40,8 @@ class ListFileParser {
     void Feed(const char* data, size_t size);
     // Ends the data: flushes a held CR and an unterminated last line.
     void Finish();
+    // The ListLoss bits of what was fed so far.
+    unsigned losses() const { return losses_; }
 
   private:
     void Put(char c);
@@ -32,15 +53,50 @@ class ListFileParser {
     size_t length_ = 0;
     bool pendingCr_ = false;
     bool ended_ = false;
+    bool splitOpen_ = false;  // a full piece went out; a line feed next would end it cleanly
+    unsigned losses_ = 0;
+};
+
+// A list file's bytes as the plug-in's load reads them: the mark, the
+// conversion, then ListFileParser. The one reader for the load, the save's
+// second look at the file and any tool that wants to see the file as they do.
+class ListFileReader {
+  public:
+    ListFileReader(ListFileParser::EntrySink sink, void* context) : parser_(sink, context) {}
+
+    void Feed(const char* data, size_t size);
+    // Ends the data, as ListFileParser::Finish does.
+    void Finish();
+    // Known once the first bytes are in (Bytes for a file too short for a mark).
+    ListEncoding encoding() const { return encoding_; }
+    // The ListLoss bits: nonzero when writing the entries would not give back the file.
+    unsigned losses() const { return parser_.losses() | losses_; }
+
+  private:
+    void Decide(bool final);
+    void FeedText(const unsigned char* data, size_t size);
+    void ConvertUnits(bool final);
+
+    ListFileParser parser_;
+    ListEncoding encoding_ = ListEncoding::Bytes;
+    bool decided_ = false;
+    unsigned char head_[3] = {};  // the first bytes, until they show a mark or none
+    size_t headLength_ = 0;
+    int oddByte_ = -1;  // a UTF-16 unit's first byte, its second still to come
+    char16_t units_[2048] = {};
+    size_t unitCount_ = 0;
+    unsigned losses_ = 0;
 };
 
 // Writes entries as lines: each text as text mode would write it (LF becomes
-// CR LF), then CR LF. Buffers, and stops writing at the sink's first failure.
+// CR LF), then CR LF; in UTF-16, the same lines converted, after the mark.
+// Buffers, and stops writing at the sink's first failure (or when memory for a
+// long entry's conversion runs out).
 class ListFileWriter {
   public:
     using ByteSink = bool (*)(void* context, const char* data, size_t size);
 
-    ListFileWriter(ByteSink sink, void* context) : sink_(sink), context_(context) {}
+    ListFileWriter(ByteSink sink, void* context, ListEncoding encoding = ListEncoding::Bytes);
 
     void AddEntry(const char* text);
     // Writes what is buffered; true when every byte reached the sink.
@@ -48,11 +104,14 @@ class ListFileWriter {
 
   private:
     void Put(char c);
+    void PutWide(const char* line, size_t size);
     void Flush();
 
     ByteSink sink_;
     void* context_;
+    ListEncoding encoding_;
     char buffer_[8192];
     size_t used_ = 0;
     bool ok_ = true;
+    bool first_ = true;
 };

@@ -115,6 +115,8 @@ TEST_F(ListTest, MissingFileOrPathLeavesTheListEmpty) {
 
 TEST_F(ListTest, SaveReplacesTheWholeFile) {
     folder_.Write("quorvel.txt", "old-1\r\nold-2\r\nold-3-which-is-long\r\n");
+    LoadAddressList();
+    while (g_addressList.head) RemoveAddress(g_addressList.head);
     Fill({"new"});
     ASSERT_TRUE(SaveAddressList());
     EXPECT_EQ(folder_.Read("quorvel.txt"), "new\r\n");
@@ -143,6 +145,52 @@ TEST_F(ListTest, FailedSaveKeepsTheOldFileAndTheEdits) {
     EXPECT_FALSE(SaveAddressList());
     EXPECT_EQ(folder_.Listing(), "quorvel.txt") << "the temporary file must be removed";
     EXPECT_EQ(Texts(), (Strings{"edit"}));
+}
+
+// Another program wrote the file since the load: its entries join the list and
+// the file; what this process removed stays removed, in any case of letters.
+TEST_F(ListTest, SaveKeepsWhatAnotherProgramWrote) {
+    folder_.Write("quorvel.txt", "mine@x.org\r\nold@x.org\r\n");
+    LoadAddressList();
+    RemoveAddress(FindAddress("old@x.org"));
+    ASSERT_TRUE(AddAddress("added@x.org"));
+    folder_.Write("quorvel.txt", "MINE@x.org\r\nOld@X.org\r\nother@x.org\r\nmore@x.org\n");
+    const uint32_t before = ListChangeCount();
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_NE(ListChangeCount(), before) << "the page must refill with the new entries";
+    EXPECT_EQ(Texts(), (Strings{"more@x.org", "other@x.org", "added@x.org", "mine@x.org"}));
+    EXPECT_EQ(folder_.Read("quorvel.txt"),
+              "more@x.org\r\nother@x.org\r\nadded@x.org\r\nmine@x.org\r\n");
+
+    // What this save wrote is known now: the other program's removal of one of
+    // its entries is undone rather than anything lost, and nothing else moves.
+    folder_.Write("quorvel.txt", "mine@x.org\r\n");
+    RemoveAddress(FindAddress("other@x.org"));
+    const uint32_t after = ListChangeCount();
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(ListChangeCount(), after);
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "more@x.org\r\nadded@x.org\r\nmine@x.org\r\n");
+
+    // A file removed meanwhile: the list is written as it stands.
+    std::filesystem::remove(folder_.path() / "quorvel.txt");
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "more@x.org\r\nadded@x.org\r\nmine@x.org\r\n");
+}
+
+// Bytes the entries do not give back go to a backup at the first save that
+// drops them; an older backup is never written over.
+TEST_F(ListTest, SaveKeepsWhatTheLoadCouldNotTakeInABackup) {
+    const std::string lost = std::string("a\r\nb\0tail\r\n\x1a", 12) + "after";
+    folder_.Write("quorvel.bak", "an older backup");
+    folder_.Write("quorvel.txt", lost);
+    LoadAddressList();
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "b\r\na\r\n");
+    EXPECT_EQ(folder_.Read("quorvel.bak"), "an older backup");
+    EXPECT_EQ(folder_.Read("quorvel.1.bak"), lost);
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Listing(), "quorvel.1.bak quorvel.bak quorvel.txt")
+        << "a file that gives back its entries needs no backup";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,91 @@ TEST(ListFileParser, FollowsTheTextModeRules) {
     }
 }
 
+// UTF-16 bytes of the units, in either byte order, after the mark.
+std::string Utf16(bool little, const std::u16string& units) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : units) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += little ? low : high;
+        bytes += little ? high : low;
+    }
+    return bytes;
+}
+
+struct ReaderCase {
+    const char* what;
+    std::string bytes;
+    Entries expected;
+    ListEncoding encoding;
+    unsigned losses;
+};
+
+template <typename Step>
+void ReadAll(ListFileReader& reader, const std::string& bytes, Step step) {
+    for (size_t at = 0; at < bytes.size(); at += step) {
+        reader.Feed(bytes.data() + at, std::min<size_t>(step, bytes.size() - at));
+    }
+    reader.Finish();
+}
+
+TEST(ListFileReader, DecodesEditorsMarksAndTellsWhatWouldBeLost) {
+    using E = ListEncoding;
+    const ReaderCase cases[] = {
+        {"8-bit, nothing lost",
+         "a\rb\n\nc\r\n" + Xs(259) + "\r\n",
+         {"a\rb", "c", Xs(259)},
+         E::Bytes,
+         0},
+        {"a split line", Xs(260) + "\n", {Xs(259), "x"}, E::Bytes, kLostSplitLine},
+        {"a zero byte", std::string("a\0b\nc\n", 7), {"a", "c"}, E::Bytes, kLostAfterZeroByte},
+        {"a Ctrl-Z at the end", "a\r\n\x1a", {"a"}, E::Bytes, kLostAfterCtrlZ},
+        {"a UTF-8 mark is passed over",
+         "\xEF\xBB\xBF"
+         "a\r\n",
+         {"a"},
+         E::Utf8Marked,
+         0},
+        {"half a mark is text", "\xEF\xBBx\n", {"\xEF\xBBx"}, E::Bytes, 0},
+        {"a file of a mark's first byte", "\xFF", {"\xFF"}, E::Bytes, 0},
+        {"UTF-16 LE", Utf16(true, u"a@x\r\nb\n"), {"a@x", "b"}, E::Utf16Le, 0},
+        {"UTF-16 BE", Utf16(false, u"a@x\r\n\r\nb"), {"a@x", "b"}, E::Utf16Be, 0},
+        {"UTF-16, a zero unit and Ctrl-Z",
+         Utf16(true, std::u16string(u"a\0b\nc\x1a"
+                                    u"d\n",
+                                    8)),
+         {"a", "c"},
+         E::Utf16Le,
+         kLostAfterZeroByte | kLostAfterCtrlZ},
+        {"UTF-16, half a surrogate pair",
+         Utf16(true,
+               u"a\xD800"
+               u"b\n\xDC00"),
+         {"a?b", "?"},
+         E::Utf16Le,
+         kLostUnconvertible},
+        {"UTF-16, an odd last byte",
+         Utf16(false, u"a\n") + "b",
+         {"a"},
+         E::Utf16Be,
+         kLostUnconvertible},
+        {"UTF-16, 259 bytes counted after decoding",
+         Utf16(true, std::u16string(300, u'x')),
+         {Xs(259), Xs(41)},
+         E::Utf16Le,
+         kLostSplitLine},
+    };
+    for (const auto& c : cases) {
+        for (const size_t step : {c.bytes.size() + 1, size_t{1}, size_t{3}}) {
+            Entries entries;
+            ListFileReader reader(Collect, &entries);
+            ReadAll(reader, c.bytes, step);
+            EXPECT_EQ(entries, c.expected) << c.what << " in chunks of " << step;
+            EXPECT_EQ(reader.encoding(), c.encoding) << c.what;
+            EXPECT_EQ(reader.losses(), c.losses) << c.what << " in chunks of " << step;
+        }
+    }
+}
+
 struct Sink {
     std::string bytes;
     size_t failAfter = SIZE_MAX;  // calls that succeed before the first failure
@@ -102,6 +188,25 @@ TEST(ListFileWriter, WhatItWritesReadsBackTheSame) {
     for (const auto& e : entries) writer.AddEntry(e.c_str());
     ASSERT_TRUE(writer.Finish());
     EXPECT_EQ(ParseWhole(sink.bytes), entries);
+}
+
+// A first entry that starts like a mark would come back as the mark.
+TEST(ListFileWriter, KeepsAFirstEntryThatLooksLikeAMarkText) {
+    for (const char* first : {"\xFF\xFE"
+                              "a",
+                              "\xFE\xFF",
+                              "\xEF\xBB\xBF"
+                              "b"}) {
+        Sink sink;
+        ListFileWriter writer(Append, &sink);
+        writer.AddEntry(first);
+        ASSERT_TRUE(writer.Finish());
+        Entries read;
+        ListFileReader reader(Collect, &read);
+        ReadAll(reader, sink.bytes, sink.bytes.size());
+        EXPECT_EQ(read, Entries{first});
+        EXPECT_EQ(reader.encoding(), ListEncoding::Bytes);
+    }
 }
 
 TEST(ListFileWriter, BuffersLargeListsAndReportsTheFirstFailure) {

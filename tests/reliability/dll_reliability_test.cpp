@@ -101,6 +101,117 @@ TEST(ModuleLoad, ModulePathAtTheLengthLimit) {
     }
 }
 
+// The list file is not the module's alone: another program adds to it while the
+// host runs (quorvel-host learn --write, a second host, an editor). The page's
+// save keeps those entries, and from then on they pass mail; what the user
+// deleted on the page stays deleted.
+TEST(ModuleListFile, AnotherWritersEntriesSurviveThePagesSave) {
+    TempFolder folder;
+    const std::string list = "mine@example.org\r\nold@example.org\r\n";
+    LoadedPlugin plugin(folder.path(), &list);
+    PageDriver page(plugin);
+    ASSERT_TRUE(page.Delete("old@example.org", true));
+    folder.Write("quorvel.txt", list + "theirs@example.net\r\n");
+    page.Add("added@example.com");
+    ASSERT_EQ(page.Save(), 1);
+    EXPECT_EQ(folder.Read("quorvel.txt"),
+              "theirs@example.net\r\nadded@example.com\r\nmine@example.org\r\n");
+    EXPECT_EQ(plugin.CheckTo("theirs@example.net"), 0)
+        << "the other program's entry is not in force";
+    EXPECT_EQ(plugin.CheckTo("old@example.org"), -1) << "the deleted entry came back";
+    SendMessageA(page.page(), WM_SHOWWINDOW, TRUE, 0);
+    EXPECT_EQ(FindRow(page.page(), "theirs@example.net") >= 0, true) << "the page did not refill";
+}
+
+// A second host's save replaces the file in two steps; a module loaded in
+// between finds no file for a while, with the save's temporary file beside it.
+TEST(ModuleListFile, AListThatAppearsDuringTheLoadIsRead) {
+    TempFolder folder;
+    folder.Write("qvl1A2B.tmp", "me@example.org\r\n");
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread saver([&] {
+        SetEvent(started);
+        Sleep(300);
+        EXPECT_TRUE(
+            MoveFileExA(folder.File("qvl1A2B.tmp").c_str(), folder.File("quorvel.txt").c_str(), 0));
+    });
+    WaitForSingleObject(started, INFINITE);
+    LoadedPlugin plugin(folder.path(), nullptr);
+    saver.join();
+    CloseHandle(started);
+    EXPECT_EQ(plugin.CheckTo("me@example.org"), 0);
+    EXPECT_EQ(plugin.CheckTo("stranger@example.org"), -1) << "the list was taken as missing";
+}
+
+std::string Utf16Bytes(bool little, const std::wstring& text) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const wchar_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += little ? low : high;
+        bytes += little ? high : low;
+    }
+    return bytes;
+}
+
+// Lists as Notepad and PowerShell save them: with a UTF-8 mark, or in UTF-16
+// either way round. Their addresses pass; a UTF-16 list is saved as UTF-16.
+TEST(ModuleListFile, ListsInEditorsEncodingsPassTheirAddresses) {
+    const std::wstring lines = L"j\u00fcrgen@example.de\r\nann@example.com\r\n";
+    char jurgen[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, L"j\u00fcrgen@example.de", -1, jurgen, sizeof jurgen, nullptr,
+                        nullptr);
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string saved;
+    } cases[] = {
+        {"UTF-8 mark",
+         "\xEF\xBB\xBF"
+         "ann@example.com\r\n",
+         "\xEF\xBB\xBF"
+         "new@example.com\r\nann@example.com\r\n"},
+        {"UTF-16 LE", Utf16Bytes(true, lines),
+         Utf16Bytes(true, L"new@example.com\r\nann@example.com\r\nj\u00fcrgen@example.de\r\n")},
+        {"UTF-16 BE", Utf16Bytes(false, lines),
+         Utf16Bytes(false, L"new@example.com\r\nann@example.com\r\nj\u00fcrgen@example.de\r\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        LoadedPlugin plugin(folder.path(), &c.bytes);
+        EXPECT_EQ(plugin.CheckTo("Ann <ann@example.com>"), 0);
+        if (c.bytes[0] != '\xEF') {
+            EXPECT_EQ(plugin.CheckTo(jurgen), 0) << jurgen;
+        }
+        EXPECT_EQ(plugin.CheckTo("stranger@example.com"), -1);
+        PageDriver page(plugin);
+        page.Add("new@example.com");
+        ASSERT_EQ(page.Save(), 1);
+        EXPECT_TRUE(folder.Read("quorvel.txt") == c.saved) << "saved in another form";
+        EXPECT_EQ(folder.Listing(), "quorvel.dll quorvel.txt");
+    }
+}
+
+// Bytes the load does not take (after a Ctrl-Z) are kept in a backup by the
+// first save that drops them; a backup already there is left as it was.
+TEST(ModuleListFile, BytesAfterCtrlZSurviveASaveInABackup) {
+    TempFolder folder;
+    const std::string list =
+        "me@example.org\r\n\x1a"
+        "kept@example.org\r\n";
+    folder.Write("quorvel.bak", "an older backup");
+    LoadedPlugin plugin(folder.path(), &list);
+    EXPECT_EQ(plugin.CheckTo("kept@example.org"), -1) << "read past the Ctrl-Z";
+    PageDriver page(plugin);
+    page.Add("new@example.com");
+    ASSERT_EQ(page.Save(), 1);
+    EXPECT_EQ(folder.Read("quorvel.txt"), "new@example.com\r\nme@example.org\r\n");
+    EXPECT_EQ(folder.Read("quorvel.bak"), "an older backup");
+    EXPECT_TRUE(folder.Read("quorvel.1.bak") == list) << "the file before the save is not kept";
+    ASSERT_EQ(page.Save(), 1);
+    EXPECT_EQ(folder.Listing(), "quorvel.1.bak quorvel.bak quorvel.dll quorvel.txt");
+}
+
 // Committed private memory of the process, the heap's included.
 size_t CommittedPrivateBytes() {
     size_t total = 0;

@@ -38,13 +38,58 @@ inline bool ContainsNoCase(const std::string& text, const std::string& part) {
     return FindNoCase(text, part) != std::string::npos;
 }
 
+// A list file's bytes as 8-bit text: after a UTF-8 mark, the bytes that follow;
+// after a UTF-16 mark (FF FE little end first, FE FF big end first), each
+// character in UTF-8, which stands for the system's code page (a unit of half a
+// surrogate pair has no form and is '?', an odd last byte is dropped);
+// otherwise the bytes themselves.
+inline std::string DecodedText(const std::string& bytes) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0;
+    if (!little && bytes.compare(0, 2, "\xFE\xFF") != 0) return bytes;
+    std::vector<unsigned> units;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const unsigned a = static_cast<unsigned char>(bytes[i]);
+        const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(little ? a | b << 8 : a << 8 | b);
+    }
+    std::string text;
+    for (size_t i = 0; i < units.size(); ++i) {
+        unsigned c = units[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+            text += '?';
+            continue;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | c >> 6);
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | c >> 12);
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | c >> 18);
+            text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
 // The entries a list file holds, in file order: text mode first (the data ends
 // at Ctrl-Z, CR LF becomes LF), then reads of at most 259 bytes that stop after
 // a line feed, each cut at its line feed and at a zero byte, empty ones dropped.
-// A last line without line end is taken.
+// A last line without line end is taken. The bytes are DecodedText first.
 inline std::vector<std::string> FileEntries(const std::string& bytes) {
     std::string text;
-    const std::string data = bytes.substr(0, bytes.find('\x1a'));
+    const std::string decoded = DecodedText(bytes);
+    const std::string data = decoded.substr(0, decoded.find('\x1a'));
     for (size_t i = 0; i < data.size(); ++i) {
         if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') continue;
         text += data[i];

@@ -46,9 +46,13 @@ class SaveFaultTest : public ListTest {
             std::snprintf(line, sizeof line, "person%04d@example.com\r\n", i);
             oldBytes_ += line;
         }
+        LoadAndEdit();
+    }
+    // The old file, loaded, and the user's edits, not saved yet.
+    void LoadAndEdit() {
+        ReleasePlugin();
         folder_.Write("quorvel.txt", oldBytes_);
         LoadAddressList();
-        // The user's edits, not saved yet.
         ASSERT_TRUE(AddAddress("new@example.com"));
         ListLock lock;
         RemoveAddress(FindAddress("person0001@example.com"));
@@ -74,7 +78,8 @@ class SaveFaultTest : public ListTest {
         EXPECT_EQ(saved.find("new@example.com\r\n"), 0u);
         EXPECT_EQ(saved.find("person0001@"), std::string::npos);
         EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
-        folder_.Write("quorvel.txt", oldBytes_);
+        // Loaded again: the old file written back would be another program's.
+        LoadAndEdit();
         ++g_faults;
     }
 
@@ -108,10 +113,13 @@ TEST_F(SaveFaultTest, SaveKeepsAttributesAndLinks) {
 }
 
 // Writing over the file fails part-way (a full disk under a file held open):
-// the temporary file, complete, stays as the one whole copy, quorvel.bak, which
-// no later save removes; the next save that works removes other saves' leftovers.
+// the temporary file, complete, stays as the one whole copy, under a backup name
+// that an older backup does not lose (quorvel.1.bak), which no later save
+// removes; the next save that works removes other saves' leftovers and takes
+// nothing from the damaged file.
 TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
     const std::string path = folder_.File("quorvel.txt");
+    folder_.Write("quorvel.bak", "an older backup");
     folder_.Write("qvl12AB.tmp", "left by a save that crashed");
     folder_.Write("qvl12.tmp", "not ours");
     HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -125,7 +133,8 @@ TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
     std::string copy;
     for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
         const std::string name = item.path().filename().string();
-        if (name != "quorvel.txt" && name != "qvl12AB.tmp" && name != "qvl12.tmp") {
+        if (name != "quorvel.txt" && name != "qvl12AB.tmp" && name != "qvl12.tmp" &&
+            name != "quorvel.bak") {
             copy = folder_.Read(name.c_str());
         }
     }
@@ -134,8 +143,10 @@ TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
 
     ASSERT_TRUE(SaveAddressList());
     EXPECT_EQ(folder_.Read("quorvel.txt"), copy);
-    EXPECT_EQ(folder_.Read("quorvel.bak"), copy);
-    EXPECT_EQ(folder_.Listing(), "quorvel.bak quorvel.txt qvl12.tmp") << "leftovers stayed";
+    EXPECT_EQ(folder_.Read("quorvel.1.bak"), copy);
+    EXPECT_EQ(folder_.Read("quorvel.bak"), "an older backup");
+    EXPECT_EQ(folder_.Listing(), "quorvel.1.bak quorvel.bak quorvel.txt qvl12.tmp")
+        << "leftovers stayed";
 }
 
 // Reading stopped early: the list holds part of the file, and saving it would
@@ -161,6 +172,14 @@ TEST_F(SaveFaultTest, ListFileHeldOpenWithoutSharing) {
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     FailThenMend("list file held open without sharing",
                  [](SaveFaultTest& t) { CloseHandle(t.holder); });
+}
+
+// A save reads the file again before it writes; what it can't read whole it
+// does not write over.
+TEST_F(SaveFaultTest, ReadingTheFileAgainFailsPartWay) {
+    FailReadsAfter(20000);
+    FailThenMend("the save's reading fails after 20000 bytes",
+                 [](SaveFaultTest&) { FailReadsAfter(-1); });
 }
 
 TEST_F(SaveFaultTest, WritesFailPartWay) {
