@@ -14,6 +14,7 @@ constexpr uint32_t kOptionsPageTemplateId = IDD_OPTIONS_PAGE;
 // Templates IDD_SETTINGS and IDD_OPTIONS_PAGE.
 INT_PTR CALLBACK AddressListDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The host's "configure" callback: 1 after OK, 0 after Cancel, -1 when the
-// dialog can't be created (as when the host has not registered the list view).
+// The host's "configure" callback: 1 after OK saved the list, 0 after Cancel,
+// -1 when the dialog can't be created (as when the host has not registered the
+// list view). An OK whose save fails says so and leaves the dialog open.
 int32_t ShowSettings(HWND parent);

@@ -24,6 +24,8 @@ constexpr int kMessageSize = kTextSize + kAddressSize;
 const char kCaption[] = "Quorvel";
 const char kDeleteQuestion[] = "Do you want to delete the email address \"%s\"?";
 const char kDuplicateMessage[] = "This email address is already in the list!";
+const char kSaveFailedMessage[] =
+    "The address list could not be saved. Your changes count until the mail filter is closed.";
 const char kHostIcon[] = "icons\\noblock.ico";
 
 HWND AddressListView(HWND dialog) {
@@ -39,8 +41,15 @@ int SelectedRow(HWND list) {
 // keeps its count of selected rows; finding the first one instead would walk
 // the rows, on every showing of a long list.
 void UpdateDeleteButton(HWND dialog) {
-    const bool selected = SendMessageA(AddressListView(dialog), LVM_GETSELECTEDCOUNT, 0, 0) > 0;
-    EnableWindow(GetDlgItem(dialog, IDC_DELETE), selected);
+    HWND list = AddressListView(dialog);
+    HWND button = GetDlgItem(dialog, IDC_DELETE);
+    const bool selected = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
+    // A disabled window keeps the focus it had, and the keyboard would then
+    // reach nothing until a click.
+    if (!selected && button && GetFocus() == button) {
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+    }
+    EnableWindow(button, selected);
 }
 
 // First, unless the control sorts its rows: then where the text belongs.
@@ -138,8 +147,9 @@ class RowsInStep {
     bool inStep_;
 };
 
+// In the thread's locale, which the control's own comparison uses.
 int SortKey(const char* text, char* key, int room) {
-    return LCMapStringA(LOCALE_USER_DEFAULT, LCMAP_SORTKEY, text, -1, key, room);
+    return LCMapStringA(GetThreadLocale(), LCMAP_SORTKEY, text, -1, key, room);
 }
 
 // A copy of the list's texts, in the reverse of the list view's ascending order,
@@ -161,19 +171,21 @@ class RowsToShow {
     const char* Text(size_t i) const { return texts_ + order_[i].text; }
 
   private:
-    // Offsets of a row's text and of its sort key, into blocks that move as they grow.
+    // Offsets of a row's text and of its sort key, into blocks that move as they
+    // grow, and the key's length: a key may hold zero bytes (Wine's does, for
+    // punctuation past the 255th character).
     struct Row {
         size_t text;
         size_t key;
+        size_t keySize;
     };
     char* texts_ = nullptr;
     Row* order_ = nullptr;
     size_t count_ = 0;
 };
 
-// The order is the control's comparison in the user's locale, which sort keys
-// compared bytewise repeat. Case weighs last in a key, so a case-blind
-// comparison agrees with this order too.
+// The order is the control's ascending sort, which sort keys compared bytewise
+// over their whole length repeat.
 bool RowsToShow::Take() {
     size_t n = 0, textBytes = 0;
     for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
@@ -210,13 +222,15 @@ bool RowsToShow::Take() {
         }
         const size_t size = std::strlen(entry->text) + 1;
         std::memcpy(texts_ + usedTexts, entry->text, size);
-        order_[i] = {usedTexts, usedKeys};
+        order_[i] = {usedTexts, usedKeys, static_cast<size_t>(written)};
         usedTexts += size;
         usedKeys += static_cast<size_t>(written);
     }
     if (ok) {
-        std::sort(order_, order_ + n, [keys](const Row& a, const Row& b) {
-            return std::strcmp(keys + a.key, keys + b.key) > 0;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(keys);
+        std::sort(order_, order_ + n, [bytes](const Row& a, const Row& b) {
+            return std::lexicographical_compare(bytes + b.key, bytes + b.key + b.keySize,
+                                                bytes + a.key, bytes + a.key + a.keySize);
         });
         count_ = n;
     }
@@ -420,11 +434,22 @@ INT_PTR OnNotify(HWND dialog, const NMHDR* header) {
     return TRUE;
 }
 
+// True when the file holds the list. A failure is told to the user, whose
+// edits would otherwise vanish unseen at the next start.
+bool SaveOrSay(HWND dialog) {
+    if (SaveAddressList()) return true;
+    char message[kTextSize];
+    AdaptText(kSaveFailedMessage, message, sizeof message);
+    MessageBoxA(dialog, message, kCaption, MB_OK | MB_ICONWARNING);
+    return false;
+}
+
 INT_PTR OnCommand(HWND dialog, int id) {
     switch (id) {
         case IDOK:
-            SendMessageA(dialog, WM_SAVELIST, 0, 0);
-            EndDialog(dialog, 1);
+            // Through the message, so that whoever watches it sees this save too.
+            // A failed save leaves the window open, to try again or cancel.
+            if (SendMessageA(dialog, WM_SAVELIST, 0, 0)) EndDialog(dialog, 1);
             break;
         case IDCANCEL:
             // The edits stay in force for the checks; only the file is not written.
@@ -453,7 +478,7 @@ INT_PTR CALLBACK AddressListDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
             return OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
         case WM_SAVELIST:
             // What the sender's SendMessage returns: 1 when the file holds the list.
-            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SaveAddressList() ? 1 : 0);
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SaveOrSay(dialog) ? 1 : 0);
             return TRUE;
         case WM_CLOSE:
             EndDialog(dialog, 0);

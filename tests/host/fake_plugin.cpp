@@ -1,6 +1,6 @@
 // A stand-in quorvel.dll for testing quorvel-host's own side: it logs what the
-// host does to it into fake.log beside itself, and presses the page's OK. Its
-// saves fail while a file "fail-save" lies beside it.
+// host does to it into fake.log beside itself, and presses OK in its dialog and
+// on the page. Its saves fail while a file "fail-save" lies beside it.
 #include <windows.h>
 
 #include <cstdio>
@@ -49,16 +49,32 @@ void AskHost() {
 }
 
 INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM);
+// OK as the real dialog's: it sends the dialog WM_SAVELIST, and ends it only
+// when the save succeeded. After a failed one the user cancels.
+INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SHOWWINDOW:
+            // Shown, and so activated: what a user would see before pressing OK.
+            if (wParam) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) != IDOK) return FALSE;
+            if (SendMessageA(dialog, WM_SAVELIST, 0, 0)) {
+                EndDialog(dialog, 1);
+            } else {
+                Log("cancel");
+                EndDialog(dialog, 0);
+            }
+            return TRUE;
+    }
+    return PageProc(dialog, message, wParam, lParam);
+}
 
-// Saves as the real dialog's OK does, by sending its dialog WM_SAVELIST.
 int32_t ShowSettings(HWND) {
     Log("settings");
     AskHost();
-    HWND dialog =
-        CreateDialogParamA(g_module, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, PageProc, 0);
-    SendMessageA(dialog, WM_SAVELIST, 0, 0);
-    DestroyWindow(dialog);
-    return 1;
+    return static_cast<int32_t>(
+        DialogBoxParamA(g_module, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, SettingsProc, 0));
 }
 
 INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {

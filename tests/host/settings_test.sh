@@ -50,7 +50,8 @@ release' 'Settings page closed with OK: the list was saved.'
 
 grep -q '^Plug-in: Fake plug-in (' "$work/output" || fail "no plug-in name"
 
-# A save that fails is said, with the file's name, and ends with status 1.
+# A save that fails is said, with the file's name, and ends with status 1, also
+# when the dialog, left open by the failure, is then cancelled.
 touch "$work/plugin/fail-save"
 run settings 'service 0
 service 1
@@ -59,6 +60,7 @@ settings
 text '"'"'Hello, '"'"'
 page created
 save list fails
+cancel
 release' 'quorvel-host: the plug-in could not save its list to .*\\plugin\\quorvel.txt' 1
 run page 'service 0
 service 1

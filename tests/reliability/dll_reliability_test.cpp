@@ -379,8 +379,11 @@ TEST(ModuleStress, ChecksWhileThePageEdits) {
     for (std::thread& checker : checkers) checker.join();
 
     EXPECT_EQ(wrong.load(), 0u);
+    // A release leaves no loaded list, so saves after it fail, and say so.
     for (const std::string& message : page.messages) {
-        EXPECT_EQ(message.find("Do you want to delete"), 0u) << "unexpected message: " << message;
+        EXPECT_TRUE(message.find("Do you want to delete") == 0 ||
+                    message.find("The address list could not be saved.") == 0)
+            << "unexpected message: " << message;
     }
     std::printf("module stress: %lu checks on %d threads while the page made %u edits\n",
                 checks.load(), kCheckers, count);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/reliability/folder_access.h"
 #include "tests/support/loaded_plugin.h"
@@ -19,6 +20,9 @@
 #include "tests/temp_folder.h"
 
 namespace {
+
+const char kSaveFailed[] =
+    "The address list could not be saved. Your changes count until the mail filter is closed.";
 
 using FailWritesFn = void(__cdecl*)(long long bytes);
 
@@ -71,7 +75,10 @@ class ModuleSaveFaultTest : public ::testing::Test {
 
     void SaveFailsThenMend(const char* fault, void (*mend)(ModuleSaveFaultTest&)) {
         SCOPED_TRACE(fault);
+        page_->messages.clear();
         EXPECT_EQ(page_->Save(), 0) << "the page reported a failed save as done";
+        EXPECT_EQ(page_->messages, std::vector<std::string>({kSaveFailed}))
+            << "the user was not told";
         mend(*this);
         EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the old file changed";
         EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
@@ -179,6 +186,7 @@ TEST_F(ModuleSaveFaultTest, AListLoadedShortIsNeverSaved) {
     page.Add("new@example.com");
     EXPECT_EQ(page.Rows().size(), 1u);
     EXPECT_EQ(page.Save(), 0) << "the page reported a save that did not happen";
+    EXPECT_EQ(page.messages, std::vector<std::string>({kSaveFailed})) << "the user was not told";
     EXPECT_TRUE(folder.Read("quorvel.txt") == oldBytes_) << "the file was cut to the list";
     EXPECT_EQ(plugin.CheckTo("new@example.com"), 0) << "the edit is not in force";
     ++g_faults;

@@ -293,17 +293,26 @@ inline void PressKey(HWND control, WPARAM key) {
     SendMessageA(control, WM_KEYUP, key, 0xC0000001);
 }
 
-// A message box as the user sees it.
+// A message box as the user sees it: its icon is the one its static shows,
+// which for the system's icons is the handle LoadIconA(nullptr, IDI_...) gives.
 struct MessageBoxView {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    HICON icon = nullptr;
+    HWND owner = nullptr;
 };
 
 inline MessageBoxView ViewMessageBox(HWND box) {
-    MessageBoxView view = {TextOf(box), ItemText(box, kMessageBoxText), {}};
+    MessageBoxView view = {
+        TextOf(box), ItemText(box, kMessageBoxText), {}, nullptr, GetWindow(box, GW_OWNER)};
     for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
         if (GetDlgItem(box, id)) view.buttons.push_back(id);
+    }
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            view.icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        }
     }
     return view;
 }
@@ -350,7 +359,7 @@ inline HWND CreateSettingsPage(const LoadedPlugin& plugin, HWND parent) {
 // A loaded module's settings page as the host shows it: made from the
 // OptionsPageInfo record inside a host window. The address entry dialog gets
 // the text of the last Add; message boxes are answered with the last Delete's
-// answer (OK after an Add) and their texts kept.
+// answer (OK after an Add, and for a box with OK alone) and their texts kept.
 class PageDriver {
   public:
     explicit PageDriver(const LoadedPlugin& plugin) {
@@ -408,7 +417,7 @@ class PageDriver {
             PostMessageA(window, WM_COMMAND, IDOK, 0);
         } else if (GetDlgItem(window, kMessageBoxText)) {
             messages.push_back(ItemText(window, kMessageBoxText));
-            PostMessageA(window, WM_COMMAND, answer_, 0);
+            PostMessageA(window, WM_COMMAND, GetDlgItem(window, answer_) ? answer_ : IDOK, 0);
         } else {
             ADD_FAILURE() << "unexpected window \"" << TextOf(window) << "\"";
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);

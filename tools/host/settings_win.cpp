@@ -1,6 +1,7 @@
 #include "tools/host/settings_win.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "tools/host/page_frame_win.h"
 #include "ui/resource.h"
@@ -20,16 +21,40 @@ int SaveFailed(const Plugin& plugin) {
     return 1;
 }
 
-// The settings dialog saves by sending itself WM_SAVELIST; a hook on this thread
-// sees what the plug-in answered.
+// The settings dialog saves by sending itself WM_SAVELIST. A CBT hook, which
+// runs only on window events, subclasses the dialog when it is activated; the
+// subclass sees each save's answer. A hook on sent messages would cost a round
+// trip to Wine's server on every message: 5 s to fill 10,000 rows.
 struct SaveWatch {
-    static inline bool seen = false;
-    static inline LRESULT answer = 0;
-    static LRESULT CALLBACK OnReturn(int code, WPARAM wParam, LPARAM lParam) {
-        const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-        if (code == HC_ACTION && sent && sent->message == WM_SAVELIST) {
-            seen = true;
-            answer = sent->lResult;
+    static inline bool watching = false;
+    static inline WNDPROC dialogProc = nullptr;
+    static inline int saves = 0;
+    static inline LRESULT lastAnswer = 0;
+
+    static LRESULT CALLBACK Subclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        const WNDPROC next = dialogProc;
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
+        }
+        const LRESULT result = CallWindowProcA(next, window, message, wParam, lParam);
+        if (message == WM_SAVELIST) {
+            ++saves;
+            lastAnswer = result;
+        }
+        return result;
+    }
+
+    // The first dialog activated is the settings dialog; those it opens come later.
+    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_ACTIVATE && !watching) {
+            HWND window = reinterpret_cast<HWND>(wParam);
+            char windowClass[16] = "";
+            GetClassNameA(window, windowClass, sizeof windowClass);
+            if (std::strcmp(windowClass, "#32770") == 0) {
+                watching = true;
+                dialogProc = reinterpret_cast<WNDPROC>(
+                    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Subclass)));
+            }
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -40,20 +65,23 @@ struct SaveWatch {
 int RunSettings(const Plugin& plugin) {
     if (!plugin.showSettings) return NoDialog();
     RegisterListView();
-    SaveWatch::seen = false;
-    HHOOK hook =
-        SetWindowsHookExA(WH_CALLWNDPROCRET, SaveWatch::OnReturn, nullptr, GetCurrentThreadId());
+    SaveWatch::watching = false;
+    SaveWatch::saves = 0;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, SaveWatch::OnCbt, nullptr, GetCurrentThreadId());
     const int32_t result = plugin.showSettings(nullptr);
     if (hook) UnhookWindowsHookEx(hook);
     if (result == -1) {
         std::fprintf(stderr, "quorvel-host: the plug-in could not create its settings dialog\n");
         return 2;
     }
+    // The dialog stays open after a failed save, so the user may still have
+    // cancelled it: the edits are not in the file either way.
+    const bool failed = SaveWatch::saves > 0 && SaveWatch::lastAnswer != kListSaved;
+    if (failed || (result == 1 && SaveWatch::saves == 0)) return SaveFailed(plugin);
     if (result != 1) {
         std::printf("Settings closed without saving.\n");
         return 0;
     }
-    if (!SaveWatch::seen || SaveWatch::answer != kListSaved) return SaveFailed(plugin);
     std::printf("Settings closed with OK: the list was saved.\n");
     return 0;
 }
