@@ -158,11 +158,27 @@ TEST(AddressesOf, WholeAddressesOfTheFourHeadersOnly) {
          "<ann@example.net>; Mon"},
         {"Received", "by mx for carl@example.net; Tue"},
         {"Received", "by mx.example.com forwarding@example.com"},
+        {"Received",
+         "by mx for <ann@b\xFC"
+         "cher.de>, id 7"},
+        {"To", "J\xF6rg <J\xF6rg@Example.DE>, \"john doe\"@example.com, x.@, @example.com"},
         {"From", "dan@example.com"},
         {"Delivered-To", "eve@example.com"}};
     EXPECT_EQ(AddressesOf(headers),
-              (std::vector<std::string>{"ann.lee@example.com", "ann@example.net", "bob@example.org",
-                                        "carl@example.net", "list+ann@lists.example.org"}));
+              (std::vector<std::string>{"ann.lee@example.com",
+                                        "ann@b\xFC"
+                                        "cher.de",
+                                        "ann@example.net", "bob@example.org", "carl@example.net",
+                                        "j\xF6rg@example.de", "list+ann@lists.example.org"}));
+}
+
+TEST(AddressesOf, ReadsALongValueOnceOver) {
+    // Clauses that never end, or name no address: a search from each to the end
+    // of the value would take hours here.
+    std::string value = "from a by b";
+    for (int i = 0; i < 100000; ++i) value += " for <x for y";
+    value += " for <" + std::string(300, 'z') + "@example.com> for <ann@example.com>; Mon";
+    EXPECT_EQ(AddressesOf({{"Received", value}}), (std::vector<std::string>{"ann@example.com"}));
 }
 
 TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
@@ -222,6 +238,31 @@ TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, true)),
               "@family.example.net 3/3/0\nd@other.example.net 1/1/0\ne@other.example.net 1/1/0\n");
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, false)).find('@', 0), 1u);
+    // A domain entry stands inside every address at its domain.
+    const Proposal folded = LearnFrom({Path("")}, {}, true);
+    EXPECT_EQ(folded.entries[0].inside, 3u);
+    EXPECT_EQ(folded.entries[0].example, "a@family.example.net");
+    EXPECT_EQ(folded.entries[1].inside, 0u);
+}
+
+TEST_F(LearnTest, AddressesAreTakenWholeOrNotAtAll) {
+    Mail("good/1.eml", "To: J\xF6rg <j\xF6rg@example.de>\nFrom: Ann <joann@bank.example>\n\n");
+    Mail("good/2.eml",
+         "To: ann@b\xFC"
+         "cher.de\nMessage-ID: <1.ann@b\xFC"
+         "cher.de>\n\n");
+    Mail("good/3.eml", "To: \"john doe\"@example.com\nReceived: by mx; Mon\n\n");
+    Mail("spam/1.eml", "To: georg@example.de\n\n");
+    const Proposal proposal = LearnFrom({Path("good")}, {Path("spam")});
+    // Neither "rg@example.de" nor "ann@b" lets georg or joann in.
+    EXPECT_EQ(Entries(proposal),
+              "ann@b\xFC"
+              "cher.de 1/1/0\nj\xF6rg@example.de 1/1/0\n");
+    EXPECT_EQ(proposal.entries[0].inside, 0u);  // a message's name is no address
+    ASSERT_EQ(proposal.shown.size(), 1u);
+    EXPECT_EQ(proposal.shown[0].reason,
+              "To: \"john doe\"@example.com holds no whole address an entry could be, only "
+              "parts of one, and no Received line names one");
 }
 
 TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
