@@ -286,7 +286,9 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
     const std::string file =
         "ann@example.com\r\n  \r\n..\r\nab\r\n.com\r\nORG\r\n@\r\n"
         "ann@example.com.au\r\nAnn@Example.com\r\nbob@example.org\r\r\n" +
-        std::string(300, 'x') + "@example.org\r\n";
+        std::string(300, 'x') + "@example.org\r\nco.uk\r\n.CO.UK\r\n2024\r\n+0000\r\n" +
+        "[192.0.2.10]\r\n ann@x.example\r\nbob@x.example\t\r\nzed" + std::string(1, '\0') +
+        "ie@example.org\r\n" + std::string(1, '\0') + "x\r\ntab@x.example\x1A\r\nlost@example.org";
     const auto warnings = ExamineList(file.data(), file.size());
     std::string named;
     for (const ListWarning& w : warnings) {
@@ -294,6 +296,9 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
     }
     EXPECT_EQ(named,
               "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" line 11 is\n"
+              "\"zed\" is cut short\n"
+              "\"\" Line 20 has\n"
+              "\"\" Line 21 holds\n"
               "\"  \" is only blanks\n"
               "\"..\" is only blanks\n"
               "\"ab\" is shorter\n"
@@ -302,11 +307,44 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
               "\"@\" is shorter\n"
               "\"Ann@Example.com\" is in the\n"
               "\"bob@example.org\\r\" ends in an\n"
+              "\"co.uk\" is a bare\n"
+              "\".CO.UK\" is a bare\n"
+              "\"2024\" is only digits\n"
+              "\"+0000\" is only digits\n"
+              "\"[192.0.2.10]\" is only digits\n"
+              "\" ann@x.example\" starts with\n"
+              "\"bob@x.example\\t\" ends in a\n"
               "\"ann@example.com.au\" contains the\n");
     EXPECT_EQ(Wrapped("\"a\" bb cc " + std::string(12, 'd') + " e", 2, 4, 12),
               "  \"a\" bb cc\n    dddddddddddd\n    e\n");
-    const std::string healthy = "ann@example.com\nannie@example.org\nlee-family.example.net\n";
+    const std::string healthy =
+        "ann@example.com\nannie@example.org\nlee-family.example.net\nexample.co.uk\n"
+        "j\xF6rg@example.de\n2024@example.com\n\x1A\r\n";
     EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
+}
+
+TEST(ExamineList, SaysWhatThePluginMakesOfAByteOrderMark) {
+    const std::string utf8 =
+        "\xEF\xBB\xBF"
+        "ann@example.com\r\n";
+    const auto warnings = ExamineList(utf8.data(), utf8.size());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].entry, "");
+    EXPECT_EQ(warnings[0].message.find("The file starts with a UTF-8 byte-order mark"), 0u);
+    EXPECT_NE(warnings[0].message.find("\"ann@example.com\": no header holds"), std::string::npos);
+    // Zero bytes beside every letter: the mark's warning explains them all.
+    for (const std::string& utf16 : {std::string("\xFF\xFE"
+                                                 "a\0n\0n\0\r\0\n\0b\0\r\0\n\0",
+                                                 16),
+                                     std::string("\xFE\xFF"
+                                                 "\0a\0n\0n\0\r\0\n",
+                                                 14)}) {
+        const auto read = ExamineList(utf16.data(), utf16.size());
+        ASSERT_FALSE(read.empty());
+        EXPECT_EQ(read[0].message.find("The file is written in UTF-16"), 0u);
+        for (const ListWarning& w : read)
+            EXPECT_EQ(w.message.find("zero byte in"), std::string::npos);
+    }
 }
 
 TEST_F(LearnTest, ListWarningsSayWhenTheListSwitchesTheFilterOffWhole) {
