@@ -280,6 +280,14 @@ TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
     EXPECT_EQ(Clean(output_.Read("out.txt")),
               "Added 1 entry to " + Clean(list) + ":\n  bob@example.org\n" +
                   "Nothing to add: " + Clean(list) + " already holds every proposed entry.\n");
+
+    // A list the plug-in can't read whole is never saved over.
+    ReleasePlugin();
+    out = std::fopen(output_.File("out.txt").c_str(), "wb");
+    EXPECT_FALSE(WriteProposal(proposal, mails_.path().string(), out));  // a folder
+    std::fclose(out);
+    EXPECT_NE(output_.Read("out.txt").find("nothing was added: saving would drop the entries"),
+              std::string::npos);
 }
 
 TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {

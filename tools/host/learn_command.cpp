@@ -555,7 +555,10 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
     LoadAddressList();
     // A list read only in part is never saved: that would cut the user's file.
     if (AddressListLoadIncomplete()) {
-        std::fprintf(out, "Could not read %s, so nothing was added to it.\n", listPath.c_str());
+        std::fprintf(out,
+                     "Could not read all of %s (another program may hold it, or it can't be "
+                     "read), so nothing was added: saving would drop the entries not read.\n",
+                     listPath.c_str());
         return false;
     }
     std::vector<std::string> added;
@@ -573,7 +576,9 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
         return true;
     }
     if (!SaveAddressList()) {
-        std::fprintf(out, "Could not write %s; it is as it was, and nothing was added.\n",
+        std::fprintf(out,
+                     "Could not write %s (it may be read-only, or its disk full), so nothing was "
+                     "added.\n",
                      listPath.c_str());
         return false;
     }
