@@ -148,15 +148,15 @@ std::string TooBroad(const std::string& entry) {
 std::string BlankEnds(const std::string& entry) {
     if (entry.find_first_not_of(" \t.") == std::string::npos) return {};  // said already
     auto kind = [](char c) { return c == ' ' ? "a blank" : "a tab"; };
-    std::string what;
-    if (IsBlankOrTab(entry.front())) what = std::string("starts with ") + kind(entry.front());
-    if (IsBlankOrTab(entry.back())) {
-        what += (what.empty() ? "ends in " : " and ends in ") + std::string(kind(entry.back()));
-    }
-    if (what.empty()) return {};
+    const bool front = IsBlankOrTab(entry.front());
+    const bool back = IsBlankOrTab(entry.back());
+    if (!front && !back) return {};
+    std::string what = front ? std::string("starts with ") + kind(entry.front()) : "";
+    if (back) what += (front ? " and ends in " : "ends in ") + std::string(kind(entry.back()));
     return what +
            ", which the plug-in keeps as part of the entry: it lets through only mail whose "
-           "header has the same there, and most mail has not";
+           "header holds the address with " +
+           (front && back ? "them" : "it") + ", and most headers don't";
 }
 
 // Zero bytes and a Ctrl-Z before the end, which cut what the plug-in reads.
