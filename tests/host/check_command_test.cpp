@@ -340,6 +340,9 @@ TEST(ExamineList, SaysWhatThePluginMakesOfAByteOrderMark) {
     EXPECT_EQ(warnings[0].entry, "");
     EXPECT_EQ(warnings[0].message.find("The file starts with a UTF-8 byte-order mark"), 0u);
     EXPECT_NE(warnings[0].message.find("\"ann@example.com\": no header holds"), std::string::npos);
+    const std::string alone = "\xEF\xBB\xBF\r\nann@example.com\r\n";
+    EXPECT_NE(ExamineList(alone.data(), alone.size())[0].message.find("on a line of its own"),
+              std::string::npos);
     // Zero bytes beside every letter: the mark's warning explains them all.
     for (const std::string& utf16 : {std::string("\xFF\xFE"
                                                  "a\0n\0n\0\r\0\n\0b\0\r\0\n\0",

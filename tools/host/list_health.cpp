@@ -61,6 +61,11 @@ ListEncoding EncodingOf(const char* data, size_t size) {
 std::string EncodingMessage(ListEncoding encoding, const std::string& first) {
     switch (encoding) {
         case ListEncoding::kUtf8Mark:
+            if (first.empty()) {
+                return "The file starts with a UTF-8 byte-order mark on a line of its own, which "
+                       "the plug-in reads as an entry of three invisible characters that lets no "
+                       "mail through";
+            }
             return "The file starts with a UTF-8 byte-order mark, three invisible characters that "
                    "the plug-in reads as the start of the first entry, " +
                    ShowEntry(first) +
