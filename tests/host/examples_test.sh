@@ -66,6 +66,17 @@ tr -d '\r' <"$work/output" >"$work/output.txt"
 grep -q '^Nothing to add: ' "$work/output.txt" || fail "the second learn --write added something"
 echo "learn --write: the learned list passes the good mail and catches the spam"
 
+# An address with 8-bit letters is proposed whole: no part of it lets a
+# stranger's address through.
+mkdir -p "$work/eight/good" "$work/eight/spam"
+printf 'To: J\366rg <j\366rg@example.de>\r\n\r\n' >"$work/eight/good/1.eml"
+printf 'To: georg@example.de\r\n\r\n' >"$work/eight/spam/1.eml"
+(cd "$work/eight" && wine "$learned/quorvel-host.exe" learn --spam spam good) >"$work/output" 2>&1 ||
+    fail "learn on 8-bit addresses failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+LC_ALL=C grep -q "^  j$(printf '\366')rg@example.de " "$work/output.txt" || fail "the address was cut"
+grep -q 'lets 0 through' "$work/output.txt" || fail "a part of an 8-bit address lets spam through"
+
 # lint names every unhealthy entry of the example list and exits with 1; a
 # healthy list gives no warning and 0.
 {
