@@ -2,8 +2,9 @@
 // (a name, no line breaks or zero bytes, no blanks at either end) and written
 // back as "Name: value" lines they parse to the same headers; an mbox splits
 // into spans that lie inside the data, in order, without overlap. Every address
-// learn takes from the headers lets that mail through by the plug-in's rule, and
-// the list warnings take any bytes as a list file.
+// learn takes from the headers lets that mail through by the plug-in's rule;
+// every entry learn proposes stands whole, never as a part of a longer address,
+// in each mail it counts; and the list warnings take any bytes as a list file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,72 @@ void CheckClean(const std::vector<Header>& headers) {
                 Fail("blank at an end of a header");
             }
         }
+    }
+}
+
+bool IsLetter(unsigned char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c >= 0x80;
+}
+
+bool InLocalPart(char c) {
+    return IsLetter(static_cast<unsigned char>(c)) ||
+           (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
+}
+
+bool InDomain(char c) {
+    return IsLetter(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return text;
+}
+
+// Whether the address stands in the value with no address byte joined to it:
+// a sentence's dots may go before it, dots and hyphens after it.
+bool StandsWhole(const std::string& value, const std::string& address) {
+    const std::string folded = Lower(value);
+    for (size_t at = folded.find(address); at != std::string::npos;
+         at = folded.find(address, at + 1)) {
+        size_t before = at;
+        while (before > 0 && folded[before - 1] == '.') --before;
+        size_t after = at + address.size();
+        while (after < folded.size() && (folded[after] == '.' || folded[after] == '-')) ++after;
+        if ((before == 0 || !InLocalPart(folded[before - 1])) &&
+            (after == folded.size() || !InDomain(folded[after]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Learns from the data's mails (an mbox's, or the data as one mail): each
+// proposed entry other than a domain entry stands whole in at least as many
+// mails as it is said to let through.
+void CheckProposal(const uint8_t* data, size_t size) {
+    const char* text = reinterpret_cast<const char*>(data);
+    std::vector<std::string> mails;
+    if (IsMbox(text, size)) {
+        for (const MailSpan& span : SplitMbox(text, size))
+            mails.emplace_back(text + span.offset, span.size);
+    } else {
+        mails.emplace_back(text, size);
+    }
+    const Proposal proposal = LearnFromMails(mails, size % 2 == 1);
+    for (const ProposedEntry& entry : proposal.entries) {
+        if (entry.text.empty()) Fail("empty entry");
+        if (entry.text[0] == '@') continue;
+        uint64_t whole = 0;
+        for (const std::string& mail : mails) {
+            bool stands = false;
+            for (const Header& h : ParseHeaders(mail.data(), mail.size())) {
+                stands |= IsAddressHeader(h.name) && StandsWhole(h.value, entry.text);
+            }
+            whole += stands;
+        }
+        if (whole == 0 || whole < entry.mails) Fail("a proposed entry is a part of an address");
     }
 }
 
@@ -91,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!lets) Fail("a learned address does not let its own mail through");
     }
+    CheckProposal(data, size);
     OnExactBlock<std::vector<ListWarning>>(data, size, ExamineList);
     OnExactBlock<bool>(data, size, IsMbox);
     OnExactBlock<bool>(data, size, LooksLikeMail);

@@ -158,14 +158,30 @@ TEST(AddressesOf, WholeAddressesOfTheFourHeadersOnly) {
          "<ann@example.net>; Mon"},
         {"Received", "by mx for carl@example.net; Tue"},
         {"Received", "by mx.example.com forwarding@example.com"},
+        {"Received",
+         "by mx for <ann@b\xFC"
+         "cher.de>, id 7"},
+        {"To", "J\xF6rg <J\xF6rg@Example.DE>, \"john doe\"@example.com, x.@, @example.com"},
         {"From", "dan@example.com"},
         {"Delivered-To", "eve@example.com"}};
     EXPECT_EQ(AddressesOf(headers),
-              (std::vector<std::string>{"ann.lee@example.com", "ann@example.net", "bob@example.org",
-                                        "carl@example.net", "list+ann@lists.example.org"}));
+              (std::vector<std::string>{"ann.lee@example.com",
+                                        "ann@b\xFC"
+                                        "cher.de",
+                                        "ann@example.net", "bob@example.org", "carl@example.net",
+                                        "j\xF6rg@example.de", "list+ann@lists.example.org"}));
 }
 
-TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
+TEST(AddressesOf, ReadsALongValueOnceOver) {
+    // Clauses that never end, or name no address: a search from each to the end
+    // of the value would take hours here.
+    std::string value = "from a by b";
+    for (int i = 0; i < 100000; ++i) value += " for <x for y";
+    value += " for <" + std::string(300, 'z') + "@example.com> for <ann@example.com>; Mon";
+    EXPECT_EQ(AddressesOf({{"Received", value}}), (std::vector<std::string>{"ann@example.com"}));
+}
+
+TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
     Mail("good/1.eml", "To: Ann <ann.lee@example.com>\nCc: bob@example.org\n\n");
     Mail("good/2.eml", "To: bob@example.org, Jo <joann.lee@example.com>\n\n");
     Mail("good/3.eml", "To: list@lists.example.org\nReceived: by mx for <annie@example.org>\n\n");
@@ -178,8 +194,10 @@ TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
     Mail("spam/3.eml", "To: ann.lee@example.com.evil.example\n\n");
 
     const Proposal proposal = LearnFrom({Path("good")}, {Path("spam")});
-    // ann.lee also stands in joann.lee; bob would let 2 through, but none alone.
-    EXPECT_EQ(Entries(proposal), "ann.lee@example.com 3/3/1\nannie@example.org 2/2/1\n");
+    // ann.lee stands inside joann.lee, but only a whole address counts: bob lets
+    // good/2.eml through.
+    EXPECT_EQ(Entries(proposal),
+              "ann.lee@example.com 2/1/1\nannie@example.org 2/2/1\nbob@example.org 2/1/0\n");
     EXPECT_EQ(proposal.mails, 7u);
     EXPECT_EQ(proposal.withoutHeaders, 1u);
     EXPECT_EQ(proposal.unpassable, 1u);
@@ -190,10 +208,15 @@ TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
 
     EXPECT_EQ(Printed(proposal, true, false),
               "7 good mails read.\n"
-              "Proposed list, 2 entries:\n"
-              "  entry                lets through  only through  spam\n"
-              "  ann.lee@example.com             3             3     1  lets spam through\n"
-              "  annie@example.org               2             2     1  lets spam through\n"
+              "Proposed list, 3 entries:\n"
+              "  entry                 lets through  only through  spam\n"
+              "  ann.lee@example.com*             2             1     1  lets spam through\n"
+              "  annie@example.org                2             2     1  lets spam through\n"
+              "  bob@example.org                  2             1     0\n"
+              "* marks an entry that lies inside other addresses seen in the mails; the\n"
+              "  plug-in lets mail to those through too:\n"
+              "* ann.lee@example.com also lets through 2 other addresses seen, such as "
+              "ann.lee@example.com.evil.example\n"
               "1 mail without a To, Cc, Envelope-To or Received header: the plug-in passes it "
               "whatever the list.\n"
               "1 mail that no address entry can let through:\n"
@@ -202,7 +225,8 @@ TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
               "one\n"
               "Of 3 spam mails, the proposed list lets 2 through; 1 more passes whatever the list "
               "(no To, Cc, Envelope-To or Received header).\n");
-    EXPECT_EQ(Printed(proposal, true, true), "ann.lee@example.com\nannie@example.org\n");
+    EXPECT_EQ(Printed(proposal, true, true),
+              "ann.lee@example.com\nannie@example.org\nbob@example.org\n");
 }
 
 TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
@@ -214,6 +238,31 @@ TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, true)),
               "@family.example.net 3/3/0\nd@other.example.net 1/1/0\ne@other.example.net 1/1/0\n");
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, false)).find('@', 0), 1u);
+    // A domain entry stands inside every address at its domain.
+    const Proposal folded = LearnFrom({Path("")}, {}, true);
+    EXPECT_EQ(folded.entries[0].inside, 3u);
+    EXPECT_EQ(folded.entries[0].example, "a@family.example.net");
+    EXPECT_EQ(folded.entries[1].inside, 0u);
+}
+
+TEST_F(LearnTest, AddressesAreTakenWholeOrNotAtAll) {
+    Mail("good/1.eml", "To: J\xF6rg <j\xF6rg@example.de>\nFrom: Ann <joann@bank.example>\n\n");
+    Mail("good/2.eml",
+         "To: ann@b\xFC"
+         "cher.de\nMessage-ID: <1.ann@b\xFC"
+         "cher.de>\n\n");
+    Mail("good/3.eml", "To: \"john doe\"@example.com\nReceived: by mx; Mon\n\n");
+    Mail("spam/1.eml", "To: georg@example.de\n\n");
+    const Proposal proposal = LearnFrom({Path("good")}, {Path("spam")});
+    // Neither "rg@example.de" nor "ann@b" lets georg or joann in.
+    EXPECT_EQ(Entries(proposal),
+              "ann@b\xFC"
+              "cher.de 1/1/0\nj\xF6rg@example.de 1/1/0\n");
+    EXPECT_EQ(proposal.entries[0].inside, 0u);  // a message's name is no address
+    ASSERT_EQ(proposal.shown.size(), 1u);
+    EXPECT_EQ(proposal.shown[0].reason,
+              "To: \"john doe\"@example.com holds no whole address an entry could be, only "
+              "parts of one, and no Received line names one");
 }
 
 TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
@@ -231,13 +280,23 @@ TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
     EXPECT_EQ(Clean(output_.Read("out.txt")),
               "Added 1 entry to " + Clean(list) + ":\n  bob@example.org\n" +
                   "Nothing to add: " + Clean(list) + " already holds every proposed entry.\n");
+
+    // A list the plug-in can't read whole is never saved over.
+    ReleasePlugin();
+    out = std::fopen(output_.File("out.txt").c_str(), "wb");
+    EXPECT_FALSE(WriteProposal(proposal, mails_.path().string(), out));  // a folder
+    std::fclose(out);
+    EXPECT_NE(output_.Read("out.txt").find("nothing was added: saving would drop the entries"),
+              std::string::npos);
 }
 
 TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
     const std::string file =
         "ann@example.com\r\n  \r\n..\r\nab\r\n.com\r\nORG\r\n@\r\n"
         "ann@example.com.au\r\nAnn@Example.com\r\nbob@example.org\r\r\n" +
-        std::string(300, 'x') + "@example.org\r\n";
+        std::string(300, 'x') + "@example.org\r\nco.uk\r\n.CO.UK\r\n2024\r\n+0000\r\n" +
+        "[192.0.2.10]\r\n ann@x.example\r\nbob@x.example\t\r\nzed" + std::string(1, '\0') +
+        "ie@example.org\r\n" + std::string(1, '\0') + "x\r\ntab@x.example\x1A\r\nlost@example.org";
     const auto warnings = ExamineList(file.data(), file.size());
     std::string named;
     for (const ListWarning& w : warnings) {
@@ -245,6 +304,9 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
     }
     EXPECT_EQ(named,
               "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" line 11 is\n"
+              "\"zed\" is cut short\n"
+              "\"\" Line 20 has\n"
+              "\"\" Line 21 holds\n"
               "\"  \" is only blanks\n"
               "\"..\" is only blanks\n"
               "\"ab\" is shorter\n"
@@ -253,11 +315,47 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
               "\"@\" is shorter\n"
               "\"Ann@Example.com\" is in the\n"
               "\"bob@example.org\\r\" ends in an\n"
+              "\"co.uk\" is a bare\n"
+              "\".CO.UK\" is a bare\n"
+              "\"2024\" is only digits\n"
+              "\"+0000\" is only digits\n"
+              "\"[192.0.2.10]\" is only digits\n"
+              "\" ann@x.example\" starts with\n"
+              "\"bob@x.example\\t\" ends in a\n"
               "\"ann@example.com.au\" contains the\n");
     EXPECT_EQ(Wrapped("\"a\" bb cc " + std::string(12, 'd') + " e", 2, 4, 12),
               "  \"a\" bb cc\n    dddddddddddd\n    e\n");
-    const std::string healthy = "ann@example.com\nannie@example.org\nlee-family.example.net\n";
+    const std::string healthy =
+        "ann@example.com\nannie@example.org\nlee-family.example.net\nexample.co.uk\n"
+        "j\xF6rg@example.de\n2024@example.com\n\x1A\r\n";
     EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
+}
+
+TEST(ExamineList, SaysWhatThePluginMakesOfAByteOrderMark) {
+    const std::string utf8 =
+        "\xEF\xBB\xBF"
+        "ann@example.com\r\n";
+    const auto warnings = ExamineList(utf8.data(), utf8.size());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].entry, "");
+    EXPECT_EQ(warnings[0].message.find("The file starts with a UTF-8 byte-order mark"), 0u);
+    EXPECT_NE(warnings[0].message.find("\"ann@example.com\": no header holds"), std::string::npos);
+    const std::string alone = "\xEF\xBB\xBF\r\nann@example.com\r\n";
+    EXPECT_NE(ExamineList(alone.data(), alone.size())[0].message.find("on a line of its own"),
+              std::string::npos);
+    // Zero bytes beside every letter: the mark's warning explains them all.
+    for (const std::string& utf16 : {std::string("\xFF\xFE"
+                                                 "a\0n\0n\0\r\0\n\0b\0\r\0\n\0",
+                                                 16),
+                                     std::string("\xFE\xFF"
+                                                 "\0a\0n\0n\0\r\0\n",
+                                                 14)}) {
+        const auto read = ExamineList(utf16.data(), utf16.size());
+        ASSERT_FALSE(read.empty());
+        EXPECT_EQ(read[0].message.find("The file is written in UTF-16"), 0u);
+        for (const ListWarning& w : read)
+            EXPECT_EQ(w.message.find("zero byte in"), std::string::npos);
+    }
 }
 
 TEST_F(LearnTest, ListWarningsSayWhenTheListSwitchesTheFilterOffWhole) {

@@ -45,6 +45,9 @@ tr -d '\r' <"$work/output" >"$work/output.txt"
 grep -q '^Added 4 entries to ' "$work/output.txt" || fail "learn --write did not add 4 entries"
 grep -q '^  tom@lee-family.example.net$' "$work/output.txt" || fail "tom@ was not added"
 grep -q 'lets 0 through' "$work/output.txt" || fail "the proposal lets example spam through"
+grep -q '^  ann.lee@example.com\* ' "$work/output.txt" || fail "ann.lee@example.com is not marked"
+grep -q '^\* ann.lee@example.com also lets through 1 other address seen, such as joann.lee@example.com$' \
+    "$work/output.txt" || fail "the mark does not name joann.lee@example.com"
 sed -n '/no address entry can let through/,/^[A-Z]/p' "$work/output.txt" |
     sed -n 's/^  \(examples\/[^ ]*\)$/\1/p' >"$work/impossible"
 [ "$(cat "$work/impossible")" = "examples/good/08-no-trace.eml" ] ||
@@ -63,11 +66,23 @@ tr -d '\r' <"$work/output" >"$work/output.txt"
 grep -q '^Nothing to add: ' "$work/output.txt" || fail "the second learn --write added something"
 echo "learn --write: the learned list passes the good mail and catches the spam"
 
+# An address with 8-bit letters is proposed whole: no part of it lets a
+# stranger's address through.
+mkdir -p "$work/eight/good" "$work/eight/spam"
+printf 'To: J\366rg <j\366rg@example.de>\r\n\r\n' >"$work/eight/good/1.eml"
+printf 'To: georg@example.de\r\n\r\n' >"$work/eight/spam/1.eml"
+(cd "$work/eight" && wine "$learned/quorvel-host.exe" learn --spam spam good) >"$work/output" 2>&1 ||
+    fail "learn on 8-bit addresses failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+LC_ALL=C grep -q "^  j$(printf '\366')rg@example.de " "$work/output.txt" || fail "the address was cut"
+grep -q 'lets 0 through' "$work/output.txt" || fail "a part of an 8-bit address lets spam through"
+
 # lint names every unhealthy entry of the example list and exits with 1; a
 # healthy list gives no warning and 0.
 {
     cat "$source/examples/unhealthy-list.txt"
     printf '@\r\n . \r\n%0300d@example.org\r\n' 0
+    printf '+0000\r\nzed\000ie@example.org\r\nlast@example.org\032\r\nlost@example.org\r\n'
 } >"$learned/quorvel.txt"
 status=0
 wine "$learned/quorvel-host.exe" lint >"$work/output" 2>&1 || status=$?
@@ -78,11 +93,20 @@ for entry in '"ANN.LEE@example.com" is in the list twice' '".com" is a bare endi
     '"ab" is shorter than three' '"tom@lee-family.example.net\r" ends in an invisible' \
     '"ann.lee@example.com.au" contains the entry "ann.lee@example.com"' \
     '"@" is shorter than three' '" . " is only blanks or dots' \
-    '"0000000000000000000000000000000000000000..." line 11 is 312 characters long'; do
+    '"0000000000000000000000000000000000000000..." line 13 is 312 characters long' \
+    '"co.uk" is a bare ending' '"+0000" is only digits and signs' \
+    '"bob.marsh@example.org " ends in a blank' '"zed" is cut short by a zero byte in line 15' \
+    'Line 16 holds a Ctrl-Z character'; do
     grep -qF "  $entry" "$work/output.txt" || fail "lint does not say: $entry"
 done
 wine "$learned/quorvel-host.exe" check examples/good >"$work/output" 2>&1
 tr -d '\r' <"$work/output" | sed -n 2p >"$work/output.txt"
 grep -q '^Warnings about your list ' "$work/output.txt" || fail "check does not warn first"
+# A list saved with a UTF-8 byte-order mark blocks the mail to its first entry.
+printf '\357\273\277ann.lee@example.com\r\n' >"$learned/quorvel.txt"
+status=0
+wine "$learned/quorvel-host.exe" lint >"$work/output" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "lint exit status $status on a list with a byte-order mark, expected 1"
+grep -q 'starts with a UTF-8 byte-order mark' "$work/output" || fail "lint does not name the mark"
 wine "$work/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about the example list"
 echo "lint: every unhealthy entry named"

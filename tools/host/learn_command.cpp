@@ -6,6 +6,7 @@
 #include <new>
 #include <queue>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "addresses/address_list.h"
 #include "addresses/ascii_case.h"
@@ -15,21 +16,35 @@
 
 namespace {
 
-// No real address is longer; a longer run of such bytes is not worth the
-// quadratic search for entries inside it.
+// No real address is longer, and a list line holds little more.
 constexpr size_t kMaxAddress = 254;
 
-bool IsAsciiAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+// How far after its "for" a Received clause's address may end: a bound that
+// keeps a long value's reading linear, and no address is longer.
+constexpr size_t kClauseReach = kMaxAddress + 2;
+
+// 8-bit bytes are letters of the system's code page (j\xF6rg@example.de): an
+// address is taken with them or not at all, never cut at one.
+bool IsAddressLetter(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
 }
 
 bool IsLocalChar(char c) {
-    return IsAsciiAlnum(static_cast<unsigned char>(c)) ||
+    return IsAddressLetter(static_cast<unsigned char>(c)) ||
            (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
 }
 
 bool IsDomainChar(char c) {
-    return IsAsciiAlnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    return IsAddressLetter(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
+
+// Headers whose "@" names a message, not a person.
+bool NamesMessages(const std::string& name) {
+    for (const char* id :
+         {"Message-ID", "In-Reply-To", "References", "Content-ID", "Resent-Message-ID"}) {
+        if (EqualsNoCase(name.c_str(), id)) return true;
+    }
+    return false;
 }
 
 bool IsBlank(char c) {
@@ -41,9 +56,15 @@ std::string Folded(std::string text) {
     return text;
 }
 
-// The addresses around each "@" in text[from, to).
+// The whole addresses around each "@" in text[from, to); the bytes just
+// outside the range are never address bytes. Dots before an address and dots
+// or hyphens after it are the sentence's, not the address's.
 void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<std::string>& found) {
-    for (size_t at = text.find('@', from); at < to; at = text.find('@', at + 1)) {
+    const char* const data = text.data();
+    for (size_t at = from; at < to; ++at) {
+        const void* sign = std::memchr(data + at, '@', to - at);
+        if (!sign) break;
+        at = static_cast<size_t>(static_cast<const char*>(sign) - data);
         size_t begin = at;
         while (begin > from && IsLocalChar(text[begin - 1])) --begin;
         while (begin < at && text[begin] == '.') ++begin;
@@ -59,20 +80,22 @@ void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<st
 // recipient the receiving server delivered this copy to.
 void ForClauses(const std::string& value, std::vector<std::string>& found) {
     const std::string folded = Folded(value);
+    const size_t size = folded.size();
     for (size_t at = folded.find("for"); at != std::string::npos; at = folded.find("for", at + 3)) {
-        if (at == 0 || !IsBlank(folded[at - 1]) || at + 3 >= folded.size() ||
-            !IsBlank(folded[at + 3])) {
+        if (at == 0 || !IsBlank(folded[at - 1]) || at + 3 >= size || !IsBlank(folded[at + 3])) {
             continue;
         }
         size_t start = at + 3;
-        while (start < folded.size() && IsBlank(folded[start])) ++start;
-        size_t end;
-        if (start < folded.size() && folded[start] == '<') {
-            end = folded.find('>', ++start);
-        } else {
-            end = folded.find_first_of(" \t;", start);
+        while (start < size && IsBlank(folded[start])) ++start;
+        if (start < size && folded[start] == '<') ++start;
+        const size_t reach = std::min(size, start + kClauseReach);
+        size_t end = start;
+        while (end < reach && !IsBlank(folded[end]) && std::strchr(">;,", folded[end]) == nullptr) {
+            ++end;
         }
-        AddressesIn(folded, start, std::min(end, folded.size()), found);
+        // No end in reach: longer than any address, and not to be cut.
+        if (end == reach && reach < size) continue;
+        AddressesIn(folded, start, end, found);
     }
 }
 
@@ -81,17 +104,45 @@ bool NamesAddresses(const std::string& name) {
 }
 
 std::string ReasonUnpassable(const std::vector<Header>& headers) {
+    // The first header that names addresses; one with an "@" but no whole
+    // address says more, so it goes first.
     const Header* named = nullptr;
+    bool namedSign = false;
     bool received = false;
     for (const Header& header : headers) {
-        if (!named && NamesAddresses(header.name)) named = &header;
+        if (NamesAddresses(header.name)) {
+            const bool sign = header.value.find('@') != std::string::npos;
+            if (!named || (sign && !namedSign)) {
+                named = &header;
+                namedSign = sign;
+            }
+        }
         received |= EqualsNoCase(header.name.c_str(), "Received");
     }
-    std::string reason = named
-                             ? OneLine(named->name + ": " + named->value, 50) + " names no address"
-                             : "no To, Cc or Envelope-To header";
+    std::string reason;
+    if (!named) {
+        reason = "no To, Cc or Envelope-To header";
+    } else if (!namedSign) {
+        reason = OneLine(named->name + ": " + named->value, 50) + " names no address";
+    } else {
+        // Only a part of such an address could be an entry, and a part lets
+        // through every address that holds it.
+        reason = OneLine(named->name + ": " + named->value, 50) +
+                 " holds no whole address an entry could be, only parts of one";
+    }
     reason += received ? ", and no Received line names one" : ", and no Received line";
     return reason;
+}
+
+// Every address in every header that names people, each once, lower-cased.
+std::vector<std::string> AllAddresses(const std::vector<Header>& headers) {
+    std::vector<std::string> found;
+    for (const Header& header : headers) {
+        if (!NamesMessages(header.name)) AddressesIn(header.value, 0, header.value.size(), found);
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
 }
 
 std::vector<const std::string*> AddressValues(const std::vector<Header>& headers) {
@@ -137,6 +188,7 @@ class Learner {
             ++proposal_.withoutHeaders;
             return;
         }
+        for (const std::string& address : AllAddresses(headers)) seen_.insert(address);
         const std::vector<std::string> found = AddressesOf(headers);
         if (found.empty()) {
             if (++proposal_.unpassable <= kMaxShown) {
@@ -163,6 +215,7 @@ class Learner {
         if (!data) return;
         const std::vector<Header> headers = ParseHeaders(data, size);
         ++proposal_.spamMails;
+        for (const std::string& address : AllAddresses(headers)) Note(address);
         const std::vector<const std::string*> values = AddressValues(headers);
         if (values.empty()) {
             ++proposal_.spamWithoutHeaders;
@@ -186,30 +239,34 @@ class Learner {
             for (const uint32_t id : kind.first) kindsOf[id].push_back(uint32_t(counts.size()));
             counts.push_back(kind.second);
         }
-        // Which mails each address lets through by the plug-in's rule: those
-        // naming it, and those naming an address that holds it as a part.
-        std::vector<std::vector<uint32_t>> covers(addresses_.size());
-        for (uint32_t id = 0; id < addresses_.size(); ++id) {
-            const std::string& whole = addresses_[id];
-            const size_t at = whole.find('@');
-            for (size_t begin = 0; begin <= at; ++begin) {
-                for (size_t end = at + 2; end <= whole.size(); ++end) {
-                    const auto part = ids_.find(whole.substr(begin, end - begin));
-                    if (part == ids_.end()) continue;
-                    auto& into = covers[part->second];
-                    into.insert(into.end(), kindsOf[id].begin(), kindsOf[id].end());
-                }
-            }
-        }
-        for (auto& kinds : covers) {
-            std::sort(kinds.begin(), kinds.end());
-            kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
-        }
+        // An address counts only for the mails that name it whole: counting
+        // those that name a longer address holding it would favour parts of
+        // addresses, which let other people's mail through too.
+        const std::vector<std::vector<uint32_t>>& covers = kindsOf;
         std::vector<Choice> chosen = Greedy(covers, counts);
         Prune(chosen, counts.size());
         if (domains) Fold(chosen, kindsOf);
         Prune(chosen, counts.size());
         Count(chosen, counts);
+        for (size_t i = 0; i < proposal_.entries.size(); ++i) {
+            const std::string& text = proposal_.entries[i].text;
+            const size_t at = text.find('@');
+            byLocal_[text.substr(0, at)].push_back({i, text.substr(at)});
+        }
+        others_.resize(proposal_.entries.size());
+        for (const std::string& address : seen_) Note(address);
+        std::unordered_set<std::string>().swap(seen_);
+    }
+
+    // Each entry's count of other addresses seen that hold it, and the first of
+    // them in alphabetical order.
+    void Mark() {
+        for (size_t i = 0; i < proposal_.entries.size(); ++i) {
+            ProposedEntry& entry = proposal_.entries[i];
+            entry.inside = others_[i].size();
+            if (entry.inside > 0)
+                entry.example = *std::min_element(others_[i].begin(), others_[i].end());
+        }
     }
 
   private:
@@ -279,7 +336,10 @@ class Learner {
             if (domain.second < 3) continue;
             Choice entry{domain.first, {}};
             for (uint32_t id = 0; id < addresses_.size(); ++id) {
-                if (addresses_[id].find(domain.first) == std::string::npos) continue;
+                const std::string& address = addresses_[id];
+                if (address.compare(address.find('@'), std::string::npos, domain.first) != 0) {
+                    continue;
+                }
                 entry.kinds.insert(entry.kinds.end(), kindsOf[id].begin(), kindsOf[id].end());
             }
             std::sort(entry.kinds.begin(), entry.kinds.end());
@@ -316,6 +376,24 @@ class Learner {
                   });
     }
 
+    // Records the address as another one that a proposed entry lets through,
+    // for each entry it holds but is not: the plug-in matches an entry as a
+    // part, so those entries let its mail through too. Addresses hold one "@",
+    // and so do entries; the two are lined up at it.
+    void Note(const std::string& address) {
+        const size_t at = address.find('@');
+        if (at == std::string::npos) return;
+        for (size_t begin = 0; begin <= at; ++begin) {
+            const auto local = byLocal_.find(address.substr(begin, at - begin));
+            if (local == byLocal_.end()) continue;
+            for (const LocalPart& entry : local->second) {
+                if (address.compare(at, entry.domain.size(), entry.domain) != 0) continue;
+                if (begin == 0 && entry.domain.size() == address.size() - at) continue;  // itself
+                others_[entry.index].insert(address);
+            }
+        }
+    }
+
     void Unreadable(const std::string& path, const std::string& reason) {
         ++proposal_.unreadable;
         std::fprintf(err_, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
@@ -330,6 +408,14 @@ class Learner {
     // Mails that name the same addresses are one kind, counted, so that an
     // archive of millions of mails takes memory by what it names, not its size.
     std::map<std::vector<uint32_t>, uint64_t> kinds_;
+    // Every address the good mails' headers hold, until the proposal is made.
+    std::unordered_set<std::string> seen_;
+    struct LocalPart {
+        size_t index;        // in proposal_.entries
+        std::string domain;  // from the "@" on
+    };
+    std::unordered_map<std::string, std::vector<LocalPart>> byLocal_;  // entries by local part
+    std::vector<std::unordered_set<std::string>> others_;              // by entry
 };
 
 unsigned long long U(uint64_t n) {
@@ -368,6 +454,20 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
         learner.Read(spam, [&](const std::string&, const char* data, size_t size) {
             learner.Spam(data, size);
         });
+        learner.Mark();
+    }
+    return proposal;
+}
+
+Proposal LearnFromMails(const std::vector<std::string>& good, bool domains) {
+    Proposal proposal;
+    {
+        Learner learner(proposal, stderr, nullptr);
+        for (size_t i = 0; i < good.size(); ++i) {
+            learner.Good(std::to_string(i + 1), good[i].data(), good[i].size());
+        }
+        learner.Propose(domains);
+        learner.Mark();
     }
     return proposal;
 }
@@ -385,19 +485,34 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
     } else {
         size_t width = 5;
         for (const ProposedEntry& entry : proposal.entries)
-            width = std::max(width, entry.text.size());
+            width = std::max(width, entry.text.size() + (entry.inside > 0));
         std::fprintf(out, "Proposed list, %zu entr%s:\n  %-*s  %11s  %12s%s\n",
                      proposal.entries.size(), proposal.entries.size() == 1 ? "y" : "ies",
                      static_cast<int>(width), "entry", "lets through", "only through",
                      withSpam ? "  spam" : "");
         for (const ProposedEntry& entry : proposal.entries) {
-            std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), entry.text.c_str(),
+            const std::string shown = entry.text + (entry.inside > 0 ? "*" : "");
+            std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), shown.c_str(),
                          U(entry.mails), U(entry.only));
             if (withSpam) {
                 std::fprintf(out, "  %4llu%s", U(entry.spam),
                              entry.spam > 0 ? "  lets spam through" : "");
             }
             std::fprintf(out, "\n");
+        }
+        const bool marked = std::any_of(proposal.entries.begin(), proposal.entries.end(),
+                                        [](const ProposedEntry& e) { return e.inside > 0; });
+        if (marked) {
+            std::fprintf(
+                out,
+                "* marks an entry that lies inside other addresses seen in the mails; the\n"
+                "  plug-in lets mail to those through too:\n");
+        }
+        for (const ProposedEntry& entry : proposal.entries) {
+            if (entry.inside == 0) continue;
+            std::fprintf(out, "* %s also lets through %llu other address%s seen, such as %s\n",
+                         entry.text.c_str(), U(entry.inside), entry.inside == 1 ? "" : "es",
+                         entry.example.c_str());
         }
     }
     if (proposal.withoutHeaders > 0) {
@@ -440,7 +555,10 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
     LoadAddressList();
     // A list read only in part is never saved: that would cut the user's file.
     if (AddressListLoadIncomplete()) {
-        std::fprintf(out, "Could not read %s, so nothing was added to it.\n", listPath.c_str());
+        std::fprintf(out,
+                     "Could not read all of %s (another program may hold it, or it can't be "
+                     "read), so nothing was added: saving would drop the entries not read.\n",
+                     listPath.c_str());
         return false;
     }
     std::vector<std::string> added;
@@ -458,7 +576,9 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
         return true;
     }
     if (!SaveAddressList()) {
-        std::fprintf(out, "Could not write %s; it is as it was, and nothing was added.\n",
+        std::fprintf(out,
+                     "Could not write %s (it may be read-only, or its disk full), so nothing was "
+                     "added.\n",
                      listPath.c_str());
         return false;
     }

@@ -14,6 +14,10 @@ struct ProposedEntry {
     uint64_t mails = 0;  // good mails it lets through
     uint64_t only = 0;   // of those, the ones no other proposed entry lets through
     uint64_t spam = 0;   // spam mails it lets through
+    // Other addresses seen in the mails' headers that hold this entry, which the
+    // plug-in lets through too, and the alphabetically first of them.
+    uint64_t inside = 0;
+    std::string example;
 };
 
 struct Unpassable {
@@ -36,8 +40,8 @@ struct Proposal {
 
 constexpr size_t kMaxShown = 50;
 
-// The whole addresses that a mail names in its To, Cc and Envelope-To values
-// and in the "for" clause of its Received values, lower-cased.
+// The whole addresses (never a part of a longer one) that a mail names in its To, Cc and
+// Envelope-To values and in the "for" clause of its Received values, lower-cased.
 std::vector<std::string> AddressesOf(const std::vector<Header>& headers);
 
 // Reads the good mail, proposes entries, then counts what each lets through of
@@ -46,6 +50,9 @@ std::vector<std::string> AddressesOf(const std::vector<Header>& headers);
 // given, is a terminal.
 Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
                bool domains, std::FILE* err, std::FILE* progressTo = nullptr);
+
+// Learn over mails already in memory, one mail's bytes each, without spam.
+Proposal LearnFromMails(const std::vector<std::string>& good, bool domains);
 
 // The report, or with listOnly the entries alone, one a line.
 void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out);

@@ -13,29 +13,94 @@
 
 namespace {
 
+std::vector<std::string> ParseEntries(const char* data, size_t size);
+
 struct RawLine {
     size_t number;  // counted from 1
+    size_t begin;   // offset in the data
     size_t length;  // after CR LF became LF, without the line end
-    std::string text;
 };
 
 // Lines as the reader counts them: CR LF is one line end, Ctrl-Z ends the data.
-std::vector<RawLine> LongLines(const char* data, size_t size) {
+// stop is where that Ctrl-Z stands, or the size when there is none.
+std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop) {
     std::vector<RawLine> lines;
+    stop = size;
     size_t number = 1;
     for (size_t pos = 0; pos < size;) {
         const char* end = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
         size_t length = end ? static_cast<size_t>(end - data) - pos : size - pos;
-        const void* stop = std::memchr(data + pos, '\x1a', length);
-        if (stop) length = static_cast<size_t>(static_cast<const char*>(stop) - data) - pos;
+        const void* ctrlZ = std::memchr(data + pos, '\x1a', length);
+        if (ctrlZ) {
+            length = static_cast<size_t>(static_cast<const char*>(ctrlZ) - data) - pos;
+            stop = pos + length;
+        }
         size_t text = length;
-        if (text > 0 && data[pos + text - 1] == '\r' && (end && !stop)) --text;
-        if (text > kMaxPiece) lines.push_back({number, text, std::string(data + pos, text)});
-        if (stop || !end) break;
+        if (text > 0 && data[pos + text - 1] == '\r' && (end && !ctrlZ)) --text;
+        lines.push_back({number, pos, text});
+        if (ctrlZ || !end) break;
         pos += length + 1;
         ++number;
     }
     return lines;
+}
+
+// The file's first bytes, when they are a byte-order mark.
+enum class ListEncoding { kPlain, kUtf8Mark, kUtf16Le, kUtf16Be };
+
+ListEncoding EncodingOf(const char* data, size_t size) {
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) return ListEncoding::kUtf8Mark;
+    if (size >= 2 && std::memcmp(data, "\xFF\xFE", 2) == 0) return ListEncoding::kUtf16Le;
+    if (size >= 2 && std::memcmp(data, "\xFE\xFF", 2) == 0) return ListEncoding::kUtf16Be;
+    return ListEncoding::kPlain;
+}
+
+// What the plug-in makes of a byte-order mark, in the user's words, or empty
+// when it reads the file as written: the one place that says how the plug-in
+// reads these marks. first is the first entry without the mark.
+std::string EncodingMessage(ListEncoding encoding, const std::string& first) {
+    switch (encoding) {
+        case ListEncoding::kUtf8Mark:
+            if (first.empty()) {
+                return "The file starts with a UTF-8 byte-order mark on a line of its own, which "
+                       "the plug-in reads as an entry of three invisible characters that lets no "
+                       "mail through";
+            }
+            return "The file starts with a UTF-8 byte-order mark, three invisible characters that "
+                   "the plug-in reads as the start of the first entry, " +
+                   ShowEntry(first) +
+                   ": no header holds them, so that entry lets no mail through. Save the file "
+                   "again as ANSI, without the mark";
+        case ListEncoding::kUtf16Le:
+        case ListEncoding::kUtf16Be:
+            return "The file is written in UTF-16 (it starts with that byte-order mark), which "
+                   "the plug-in does not read: it takes the file byte by byte, where a zero byte "
+                   "stands beside every letter and ends the entry, so none of your entries is "
+                   "read as written. Save the file again as ANSI";
+        case ListEncoding::kPlain:
+            break;
+    }
+    return {};
+}
+
+bool IsUtf16(ListEncoding encoding) {
+    return encoding == ListEncoding::kUtf16Le || encoding == ListEncoding::kUtf16Be;
+}
+
+// The endings under which anyone may register a domain: an entry that is one
+// stands in a great many addresses.
+const char* const kPublicSuffixes[] = {
+#include "tools/host/public_suffixes.inc"
+};
+
+bool IsPublicSuffix(const std::string& folded) {
+    return std::binary_search(std::begin(kPublicSuffixes), std::end(kPublicSuffixes),
+                              folded.c_str(),
+                              [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+}
+
+bool IsBlankOrTab(char c) {
+    return c == ' ' || c == '\t';
 }
 
 std::string Folded(const std::string& text) {
@@ -68,12 +133,68 @@ std::string TooBroad(const std::string& entry) {
     const size_t word = folded.find_first_not_of('.');
     const std::string bare = folded.substr(word);
     const bool letters = bare.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
-    if (letters && (word > 0 || IsCommonWord(bare))) {
+    if ((letters && (word > 0 || IsCommonWord(bare))) || IsPublicSuffix(bare)) {
         return "is a bare ending or word, not an address: it stands in nearly every mail's "
                "addresses or delivery lines, so this entry lets nearly all mail through, spam "
                "included";
     }
+    const bool numbers = std::none_of(folded.begin(), folded.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || c == '@' || (c & 0x80) != 0;
+    });
+    if (numbers && folded.find_first_of("0123456789") != std::string::npos) {
+        return "is only digits and signs, not an address: numbers like it stand in the dates, "
+               "times and server numbers of nearly every mail's Received lines, so this entry "
+               "lets nearly all mail through, spam included";
+    }
     return {};
+}
+
+// Why blanks or tabs at the ends of the entry keep it from matching, or empty.
+std::string BlankEnds(const std::string& entry) {
+    if (entry.find_first_not_of(" \t.") == std::string::npos) return {};  // said already
+    auto kind = [](char c) { return c == ' ' ? "a blank" : "a tab"; };
+    const bool front = IsBlankOrTab(entry.front());
+    const bool back = IsBlankOrTab(entry.back());
+    if (!front && !back) return {};
+    std::string what = front ? std::string("starts with ") + kind(entry.front()) : "";
+    if (back) what += (front ? " and ends in " : "ends in ") + std::string(kind(entry.back()));
+    return what +
+           ", which the plug-in keeps as part of the entry: it lets through only mail whose "
+           "header holds the address with " +
+           (front && back ? "them" : "it") + ", and most headers don't";
+}
+
+// Zero bytes and a Ctrl-Z before the end, which cut what the plug-in reads.
+void ByteWarnings(const char* data, size_t size, const std::vector<RawLine>& lines, size_t stop,
+                  std::vector<ListWarning>& warnings) {
+    for (const RawLine& line : lines) {
+        const void* zero = std::memchr(data + line.begin, '\0', line.length);
+        if (!zero) continue;
+        const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - data) - line.begin;
+        const size_t piece = at / kMaxPiece * kMaxPiece;  // where its entry starts
+        const std::string number = std::to_string(line.number);
+        if (at == piece) {
+            warnings.push_back({"", "Line " + number +
+                                        " has a zero byte where an entry starts: the plug-in "
+                                        "ends the entry there and reads nothing of it"});
+        } else {
+            warnings.push_back({std::string(data + line.begin + piece, at - piece),
+                                "is cut short by a zero byte in line " + number +
+                                    ": the plug-in drops the rest of the line, so this entry is "
+                                    "not what you wrote"});
+        }
+    }
+    if (stop >= size) return;
+    const size_t lost = ParseEntries(data + stop + 1, size - stop - 1).size();
+    if (lost == 0) return;
+    warnings.push_back(
+        {"", "Line " + std::to_string(lines.back().number) +
+                 " holds a Ctrl-Z character (an old end-of-file mark), where the plug-in stops "
+                 "reading: " +
+                 (lost == 1 ? std::string("the entry after it is never read and lets")
+                            : "the " + std::to_string(lost) +
+                                  " entries after it are never read and let") +
+                 " no mail through"});
 }
 
 constexpr uint64_t kHashBase = 1000003;
@@ -183,15 +304,26 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size) {
     const std::vector<std::string> entries = ParseEntries(data, size);
 
     std::vector<ListWarning> warnings;
-    for (const RawLine& line : LongLines(data, size)) {
+    const ListEncoding encoding = EncodingOf(data, size);
+    const size_t mark = encoding == ListEncoding::kUtf8Mark ? 3 : 0;
+    const std::string encodingMessage =
+        EncodingMessage(encoding, entries.empty() ? "" : entries.front().substr(mark));
+    if (!encodingMessage.empty()) warnings.push_back({"", encodingMessage});
+    size_t stop = size;
+    // In UTF-16 every line has zero bytes: the mark's warning says it all.
+    const std::vector<RawLine> lines =
+        IsUtf16(encoding) ? std::vector<RawLine>() : Lines(data, size, stop);
+    for (const RawLine& line : lines) {
+        if (line.length <= kMaxPiece) continue;
         const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
         warnings.push_back(
-            {line.text.substr(0, 40) + "...",
+            {std::string(data + line.begin, 40) + "...",
              "line " + std::to_string(line.number) + " is " + std::to_string(line.length) +
                  " characters long, but the plug-in reads at most " + std::to_string(kMaxPiece) +
                  " per line: it cuts this one into " + std::to_string(pieces) +
                  " entries, none of them what you wrote, and saving the list keeps them cut"});
     }
+    ByteWarnings(data, size, lines, stop, warnings);
 
     std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
     std::vector<std::string> folded;
@@ -201,6 +333,8 @@ std::vector<ListWarning> ExamineList(const char* data, size_t size) {
         const std::string& entry = entries[i];
         const std::string broad = TooBroad(entry);
         if (!broad.empty()) warnings.push_back({entry, broad});
+        const std::string blanks = BlankEnds(entry);
+        if (!blanks.empty()) warnings.push_back({entry, blanks});
         if (!entry.empty() && entry.back() == '\r') {
             warnings.push_back({entry,
                                 "ends in an invisible carriage-return character, which no "
@@ -272,7 +406,9 @@ int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out
     std::fprintf(out, "Warnings about your list %s:\n", path.c_str());
     if (!whole.empty()) std::fprintf(out, "  %s\n", whole.c_str());
     for (const ListWarning& warning : warnings) {
-        const std::string text = ShowEntry(warning.entry) + " " + warning.message + ".";
+        // A warning about the file rather than an entry names no entry.
+        const std::string text =
+            (warning.entry.empty() ? "" : ShowEntry(warning.entry) + " ") + warning.message + ".";
         std::fprintf(out, "%s", Wrapped(text, 2, 4, 79).c_str());
     }
     std::fprintf(out, "\n");
