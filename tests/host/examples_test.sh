@@ -102,11 +102,8 @@ done
 wine "$learned/quorvel-host.exe" check examples/good >"$work/output" 2>&1
 tr -d '\r' <"$work/output" | sed -n 2p >"$work/output.txt"
 grep -q '^Warnings about your list ' "$work/output.txt" || fail "check does not warn first"
-# A list saved with a UTF-8 byte-order mark blocks the mail to its first entry.
+# A list saved with a UTF-8 byte-order mark reads as written: nothing to warn of.
 printf '\357\273\277ann.lee@example.com\r\n' >"$learned/quorvel.txt"
-status=0
-wine "$learned/quorvel-host.exe" lint >"$work/output" 2>&1 || status=$?
-[ "$status" -eq 1 ] || fail "lint exit status $status on a list with a byte-order mark, expected 1"
-grep -q 'starts with a UTF-8 byte-order mark' "$work/output" || fail "lint does not name the mark"
+wine "$learned/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about a list with a byte-order mark"
 wine "$work/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about the example list"
 echo "lint: every unhealthy entry named"

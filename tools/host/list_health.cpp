@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "addresses/ascii_case.h"
+#include "addresses/code_page.h"
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "tools/host/mail_inputs.h"
@@ -45,46 +46,35 @@ std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop) {
     return lines;
 }
 
-// The file's first bytes, when they are a byte-order mark.
-enum class ListEncoding { kPlain, kUtf8Mark, kUtf16Le, kUtf16Be };
-
-ListEncoding EncodingOf(const char* data, size_t size) {
-    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) return ListEncoding::kUtf8Mark;
-    if (size >= 2 && std::memcmp(data, "\xFF\xFE", 2) == 0) return ListEncoding::kUtf16Le;
-    if (size >= 2 && std::memcmp(data, "\xFE\xFF", 2) == 0) return ListEncoding::kUtf16Be;
-    return ListEncoding::kPlain;
-}
-
-// What the plug-in makes of a byte-order mark, in the user's words, or empty
-// when it reads the file as written: the one place that says how the plug-in
-// reads these marks. first is the first entry without the mark.
-std::string EncodingMessage(ListEncoding encoding, const std::string& first) {
-    switch (encoding) {
-        case ListEncoding::kUtf8Mark:
-            if (first.empty()) {
-                return "The file starts with a UTF-8 byte-order mark on a line of its own, which "
-                       "the plug-in reads as an entry of three invisible characters that lets no "
-                       "mail through";
-            }
-            return "The file starts with a UTF-8 byte-order mark, three invisible characters that "
-                   "the plug-in reads as the start of the first entry, " +
-                   ShowEntry(first) +
-                   ": no header holds them, so that entry lets no mail through. Save the file "
-                   "again as ANSI, without the mark";
-        case ListEncoding::kUtf16Le:
-        case ListEncoding::kUtf16Be:
-            return "The file is written in UTF-16 (it starts with that byte-order mark), which "
-                   "the plug-in does not read: it takes the file byte by byte, where a zero byte "
-                   "stands beside every letter and ends the entry, so none of your entries is "
-                   "read as written. Save the file again as ANSI";
-        case ListEncoding::kPlain:
+// The file's bytes as the 8-bit text that the plug-in reads: after a UTF-8
+// mark, or converted from UTF-16 as its load converts them, so every later
+// look at lines and bytes sees what the plug-in sees. unconvertible is set when
+// some character has no form in the system's code page.
+std::string TextAsRead(const char* data, size_t size, bool& unconvertible) {
+    ListFileReader reader([](void*, const char*) {}, nullptr);
+    reader.Feed(data, size < 3 ? size : 3);
+    reader.Finish();
+    unconvertible = false;
+    switch (reader.encoding()) {
+        case ListEncoding::Bytes:
+            return std::string(data, size);
+        case ListEncoding::Utf8Marked:
+            return std::string(data + 3, size - 3);
+        case ListEncoding::Utf16Le:
+        case ListEncoding::Utf16Be:
             break;
     }
-    return {};
-}
-
-bool IsUtf16(ListEncoding encoding) {
-    return encoding == ListEncoding::kUtf16Le || encoding == ListEncoding::kUtf16Be;
+    const bool little = reader.encoding() == ListEncoding::Utf16Le;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data) + 2;
+    std::vector<char16_t> units((size - 2) / 2);
+    for (size_t i = 0; i < units.size(); ++i) {
+        const unsigned char first = bytes[2 * i], second = bytes[2 * i + 1];
+        units[i] = static_cast<char16_t>(little ? first | second << 8 : first << 8 | second);
+    }
+    std::string text(3 * units.size(), '\0');
+    text.resize(WideToSystemText(units.data(), units.size(), &text[0], &unconvertible));
+    if ((size - 2) % 2) unconvertible = true;
+    return text;
 }
 
 // The endings under which anyone may register a domain: an entry that is one
@@ -300,19 +290,23 @@ std::string ShowEntry(const std::string& entry) {
     return shown + "\"";
 }
 
-std::vector<ListWarning> ExamineList(const char* data, size_t size) {
+std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
+    bool unconvertible = false;
+    const std::string asRead = TextAsRead(bytes, byteCount, unconvertible);
+    const char* data = asRead.data();
+    const size_t size = asRead.size();
     const std::vector<std::string> entries = ParseEntries(data, size);
 
     std::vector<ListWarning> warnings;
-    const ListEncoding encoding = EncodingOf(data, size);
-    const size_t mark = encoding == ListEncoding::kUtf8Mark ? 3 : 0;
-    const std::string encodingMessage =
-        EncodingMessage(encoding, entries.empty() ? "" : entries.front().substr(mark));
-    if (!encodingMessage.empty()) warnings.push_back({"", encodingMessage});
+    if (unconvertible) {
+        warnings.push_back({"",
+                            "The file is written in UTF-16 and holds characters that your "
+                            "system's code page has no form for: the plug-in reads each of "
+                            "them as \"?\", so the entries that hold them are not what you "
+                            "wrote and let no mail through"});
+    }
     size_t stop = size;
-    // In UTF-16 every line has zero bytes: the mark's warning says it all.
-    const std::vector<RawLine> lines =
-        IsUtf16(encoding) ? std::vector<RawLine>() : Lines(data, size, stop);
+    const std::vector<RawLine> lines = Lines(data, size, stop);
     for (const RawLine& line : lines) {
         if (line.length <= kMaxPiece) continue;
         const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
