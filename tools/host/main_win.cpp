@@ -1,10 +1,12 @@
 // quorvel-host.exe: loads quorvel.dll as the mail-filter host does, and runs it
 // over mail files or opens its settings.
+#include <shellapi.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "tools/host/check_command.h"
 #include "tools/host/command_line.h"
@@ -14,8 +16,28 @@
 #include "tools/host/plugin_binding_win.h"
 #include "tools/host/settings_win.h"
 
+// The arguments in UTF-8, read from the wide command line: the narrow one holds
+// only what the ANSI code page can spell.
+namespace {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        arguments.assign(static_cast<size_t>(count), std::string());
+        for (int i = 0; i < count; ++i) arguments[static_cast<size_t>(i)] = Utf8FromWide(wide[i]);
+        LocalFree(wide);
+    }
+    return arguments;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    const CommandLine line = ParseCommandLine(argc, argv);
+    const std::vector<std::string> arguments = Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    const CommandLine line = ParseCommandLine(static_cast<int>(pointers.size()), pointers.data());
     if (line.command == Command::kHelp) {
         std::fputs(kUsage, stdout);
         return 0;
