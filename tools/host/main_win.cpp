@@ -1,7 +1,8 @@
 // quorvel-host.exe: loads quorvel.dll as the mail-filter host does, and runs it
 // over mail files or opens its settings.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <new>
