@@ -160,3 +160,14 @@ printf '%s\n' 'quorvel-host: store/empty.eml: empty, no mail' \
     'quorvel-host: store\*.none: no such file or folder' | diff -u - "$work/errors.txt" ||
     fail "an empty file or an unmatched pattern not said"
 echo "store: every folder once, any name, wildcards"
+
+# On a console the names show in their own characters: run on a terminal that
+# script(1) provides, Wine's console draws them in UTF-8 (its cursor moves cut out).
+LC_ALL=C.UTF-8 script -qec "wine '$work/quorvel-host.exe' check store/names" /dev/null \
+    >"$work/output" 2>&1 || fail "check on a console failed"
+sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/output" | tr -d '\r' >"$work/output.txt"
+for name in 'café.eml' 'Почта.eml' '日本.eml'; do
+    grep -q "^\(pass\|spam\)  store/names/$name\$" "$work/output.txt" ||
+        fail "$name not shown on the console as it is named"
+done
+echo "console: names shown in their own characters"

@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     }
     // A missing file is an answer to print, not a system dialog to click away.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Names of files, which may be in any script, as the user can read them.
+    const ConsoleText console;
 
     Plugin plugin;
     std::string error;
