@@ -1,4 +1,5 @@
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -152,7 +153,8 @@ void Show(const char* text, size_t size) {
     }
 }
 
-DWORD WINAPI RelayToConsole(void*) {
+// A thread of the C runtime's, as it calls the runtime.
+unsigned __stdcall RelayToConsole(void*) {
     char bytes[4096 + 4];
     size_t kept = 0;
     for (;;) {
@@ -185,7 +187,8 @@ ConsoleText::ConsoleText() {
         g_relay = ConsoleRelay();
         return;
     }
-    g_relay.thread = CreateThread(nullptr, 0, RelayToConsole, nullptr, 0, nullptr);
+    g_relay.thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RelayToConsole, nullptr, 0, nullptr));
     const int fd = g_relay.thread ? _open_osfhandle(reinterpret_cast<intptr_t>(writing), 0) : -1;
     if (fd < 0) {
         CloseHandle(writing);

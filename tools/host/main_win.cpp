@@ -17,10 +17,10 @@
 #include "tools/host/plugin_binding_win.h"
 #include "tools/host/settings_win.h"
 
-// The arguments in UTF-8, read from the wide command line: the narrow one holds
-// only what the ANSI code page can spell.
 namespace {
 
+// The arguments in UTF-8, read from the wide command line: the narrow one holds
+// only what the ANSI code page can spell.
 std::vector<std::string> Arguments(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     int count = 0;
@@ -35,6 +35,8 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Names of files, which may be in any script, as the user can read them.
+    const ConsoleText console;
     const std::vector<std::string> arguments = Arguments(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
@@ -49,8 +51,6 @@ int main(int argc, char** argv) {
     }
     // A missing file is an answer to print, not a system dialog to click away.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    // Names of files, which may be in any script, as the user can read them.
-    const ConsoleText console;
 
     Plugin plugin;
     std::string error;
