@@ -140,10 +140,11 @@ spam  store\thunderbird\Inbox.sbd\Work [1]
 END
 diff -u "$work/expected" "$work/output.txt" || fail "the store was not read as it is"
 
-# Wildcards, matched without regard to case; names on the command line in any
+# Wildcards, matched without regard to case, a folder among what they match;
+# names on the command line in any
 # script, which Wine hands over from a UTF-8 locale; an empty file named.
 LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" check 'store\names\*.EML' 'store\names\日本.eml' \
-    store/empty.eml 'store\*.none' >"$work/output" 2>"$work/errors" || status=$?
+    'store\thunder????' store/empty.eml 'store\*.none' >"$work/output" 2>"$work/errors" || status=$?
 tr -d '\r' <"$work/output" | tail -n +2 >"$work/output.txt"
 [ "$status" -eq 1 ] || fail "exit status $status with a pattern that matches nothing, expected 1"
 cat >"$work/expected" <<'END'
@@ -152,7 +153,10 @@ spam  store\names\Почта.eml
 pass  store\names\日本.eml
 spam  store\names\🎉 sale.eml
 pass  store\names\日本.eml
-5 mails: 2 spam, 3 passed, 1 unreadable (1 other file left out)
+pass  store\thunderbird\Inbox [1]
+spam  store\thunderbird\Inbox [2]
+spam  store\thunderbird\Inbox.sbd\Work [1]
+8 mails: 4 spam, 4 passed, 1 unreadable (3 other files left out)
 END
 diff -u "$work/expected" "$work/output.txt" || fail "wildcards or names on the command line"
 tr -d '\r' <"$work/errors" >"$work/errors.txt"

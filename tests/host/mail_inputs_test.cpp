@@ -23,7 +23,7 @@ std::string Below(const std::string& root, const std::string& path) {
 class InputsTest : public ::testing::Test {
   protected:
     void Make(const std::string& relative, const std::string& bytes = "To: x\n") {
-        const auto path = folder_.path() / std::filesystem::u8path(relative);
+        const auto path = folder_.path() / relative;
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -107,49 +107,6 @@ TEST_F(InputsTest, AFolderIsReadOnceHoweverManyLinksLeadToIt) {
                                         "/store/link2: a link to a folder already read, left out",
                                         "/store/loop: a link to a folder already read, left out"}));
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(InputsTest, NamesInAnyScript) {
-    const std::vector<std::string> names = {
-        "caf\xC3\xA9.eml", "\xD0\x9F\xD0\xBE\xD1\x87\xD1\x82\xD0\xB0.eml",
-        "\xE6\x97\xA5\xE6\x9C\xAC.eml", "\xF0\x9F\x8E\x89 sale.eml"};
-    for (const std::string& name : names) Make("u/" + name, "To: " + name + "\n\n");
-    std::vector<InputError> errors;
-    std::vector<InputFile> files;
-    CollectInputs(JoinPath(Root(), "u"), files, errors);
-    ASSERT_EQ(files.size(), names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(Below(Root(), files[i].path), "/u/" + names[i]);
-        uint64_t bytes = 0;
-        std::string failure;
-        std::string block;
-        EXPECT_EQ(
-            ReadMails(
-                files[i], [&](const std::string&, const char* h, size_t n) { block.assign(h, n); },
-                bytes, failure),
-            ReadOutcome::kRead)
-            << failure;
-        EXPECT_EQ(block, "To: " + names[i] + "\n\n");
-    }
-}
-
-TEST_F(InputsTest, WildcardsInTheLastPartAreExpandedOnWindowsOnly) {
-    Make("w/a.eml");
-    Make("w/B.EML");
-    Make("w/c.txt");
-    Make("w/in.eml/d");
-    std::vector<InputError> errors;
-    const std::string pattern = JoinPath(JoinPath(Root(), "w"), "*.eml");
-#ifdef _WIN32
-    EXPECT_EQ(Found(Root(), pattern, errors),
-              (std::vector<std::string>{"/w/B.EML", "/w/a.eml", "/w/in.eml/d"}));
-    EXPECT_EQ(Found(Root(), JoinPath(JoinPath(Root(), "w"), "?.TXT"), errors),
-              (std::vector<std::string>{"/w/c.txt"}));
-    EXPECT_TRUE(errors.empty());
-#endif
-    EXPECT_TRUE(Found(Root(), JoinPath(JoinPath(Root(), "w"), "*.mbox"), errors).empty());
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().reason, "no such file or folder");
 }
 
 TEST_F(InputsTest, GivenFilesAndMissingPaths) {
