@@ -11,8 +11,8 @@
 #include <vector>
 
 struct InputFile {
-    InputFile(std::string path_, bool given_, bool leftOut_ = false, std::string note_ = "")
-        : path(std::move(path_)), given(given_), leftOut(leftOut_), note(std::move(note_)) {}
+    InputFile(std::string where, bool named, bool skip = false, std::string why = "")
+        : path(std::move(where)), given(named), leftOut(skip), note(std::move(why)) {}
     std::string path;  // also what the user sees: the path given, joined with names below it
     bool given;        // named on the command line, so read as a mail whatever it holds
     bool leftOut;      // counted as left out without being read
