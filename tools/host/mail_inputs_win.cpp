@@ -98,7 +98,8 @@ struct ConsoleRelay {
     HANDLE console = nullptr;
     HANDLE pipe = nullptr;  // the reading end
     HANDLE thread = nullptr;
-    bool serves[3] = {};  // by descriptor: stdin, stdout, stderr
+    bool serves[3] = {};   // by descriptor: stdin, stdout, stderr
+    bool aliased = false;  // stderr writes through stdout's handle
 };
 ConsoleRelay g_relay;
 
@@ -207,6 +208,14 @@ ConsoleText::ConsoleText() {
     // order they were written; one that goes elsewhere is left alone.
     for (const int served : {1, 2}) {
         if (!(served == 1 ? outConsole : errConsole)) continue;
+        // Taking over stdout closed its handle; when stderr held the same one
+        // and the pipe's new handle took its number, stderr already writes
+        // into the pipe, and taking it over would close that handle.
+        if (served == 2 && err == out && g_relay.serves[1] &&
+            _get_osfhandle(1) == reinterpret_cast<intptr_t>(err)) {
+            g_relay.serves[2] = g_relay.aliased = true;
+            continue;
+        }
         if (_dup2(fd, served) == 0) {
             g_relay.serves[served] = true;
             SetStdHandle(served == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE,
@@ -224,7 +233,7 @@ ConsoleText::~ConsoleText() {
     for (const int served : {1, 2}) {
         if (!g_relay.serves[served]) continue;
         SetStdHandle(served == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, g_relay.console);
-        _close(served);
+        if (served == 1 || !g_relay.aliased) _close(served);
         g_relay.serves[served] = false;
     }
     WaitForSingleObject(g_relay.thread, INFINITE);
