@@ -126,7 +126,8 @@ class Learner {
                 if (outcome == ReadOutcome::kFailed) Unreadable(file.path, failure);
                 // What was left out and why: said, but not counted as unreadable.
                 if (outcome != ReadOutcome::kFailed && !failure.empty()) {
-                    std::fprintf(err_, "quorvel-host: %s: %s\n", file.path.c_str(), failure.c_str());
+                    std::fprintf(err_, "quorvel-host: %s: %s\n", file.path.c_str(),
+                                 failure.c_str());
                 }
             }
         }
