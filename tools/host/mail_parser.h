@@ -35,7 +35,8 @@ struct MailSpan {
     size_t size;
 };
 
-// Whether the data is an mbox: it starts with a "From " separator line.
+// Whether the data is an mbox: it starts with a "From " separator line, after
+// a byte-order mark if it has one.
 bool IsMbox(const char* data, size_t size);
 
 // Where the first mail of an mbox starts: at its "From " separator line, which
@@ -51,6 +52,6 @@ std::vector<MailSpan> SplitMbox(const char* data, size_t size);
 
 // Whether the data looks like a mail or an mbox: its first line, after a
 // byte-order mark, is a header field, or MboxStart finds a separator. Used to
-// pass over other files that share a folder with mails; ParseHeaders reads at
-// least one header from whatever passes as a mail.
+// pass over other files that share a folder with mails. Of a mail that passes
+// and is no mbox, ParseHeaders reads the first line as a header.
 bool LooksLikeMail(const char* data, size_t size);
