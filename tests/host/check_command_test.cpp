@@ -105,6 +105,17 @@ TEST_F(CheckCommandTest, UnreadableInputsAreNamedAndTheRunGoesOn) {
               "pass  @/ok.eml\n1 mail: 0 spam, 1 passed, 1 unreadable\n");
     EXPECT_EQ(errors_, "quorvel-host: @/gone.eml: no such file or folder\n");
     EXPECT_EQ(counts_.unreadable, 1);
+
+    // What is left out is said, but it is no error.
+    Mail("empty.eml", "");
+    Mail("export.mbox", "junk\nFrom a\nTo: ann@example.com\n\n");
+    EXPECT_EQ(Run({Path("empty.eml"), Path("export.mbox")}, false),
+              "pass  @/export.mbox [1]\n1 mail: 0 spam, 1 passed, 0 unreadable (1 other file left "
+              "out)\n");
+    EXPECT_EQ(errors_,
+              "quorvel-host: @/empty.eml: empty, no mail\n"
+              "quorvel-host: @/export.mbox: 1 line before the first mail left out\n");
+    EXPECT_EQ(counts_.unreadable, 0);
 }
 
 TEST_F(CheckCommandTest, AGivenFileIsAMailWhateverItHolds) {
@@ -227,6 +238,14 @@ TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
               "(no To, Cc, Envelope-To or Received header).\n");
     EXPECT_EQ(Printed(proposal, true, true),
               "ann.lee@example.com\nannie@example.org\nbob@example.org\n");
+}
+
+TEST_F(LearnTest, BodyLinesAreNeverLearnedFrom) {
+    Mail("good/1.eml", "To: ann.lee@example.com\nSubject: hi\nHello.\nTo: carl@example.net\n");
+    Mail("good/2.mbox", "\nstray line\nFrom x\nTo: bob@example.org\n\n");
+    EXPECT_EQ(Entries(LearnFrom({Path("good")})),
+              "ann.lee@example.com 1/1/0\nbob@example.org 1/1/0\n");
+    EXPECT_EQ(errors_, "quorvel-host: @/good/2.mbox: 1 line before the first mail left out\n");
 }
 
 TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {

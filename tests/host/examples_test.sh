@@ -107,3 +107,92 @@ printf '\357\273\277ann.lee@example.com\r\n' >"$learned/quorvel.txt"
 wine "$learned/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about a list with a byte-order mark"
 wine "$work/quorvel-host.exe" lint >"$work/output" 2>&1 || fail "lint warns about the example list"
 echo "lint: every unhealthy entry named"
+
+# A user's own store, made here: names in several scripts, Maildir++ folders, a
+# Thunderbird profile, a link that loops, a mail without its empty line, an
+# mbox with junk before its first mail, a byte-order mark, an empty file.
+cd "$work"
+s=store
+mkdir -p $s/names $s/maildir/cur $s/maildir/new $s/maildir/tmp $s/maildir/.Sent/cur \
+    $s/maildir/.Sent/new $s/maildir/.Archive.2023/cur $s/thunderbird/Inbox.sbd
+mail() { printf "$2" >"$s/$1"; }
+mail names/café.eml 'To: ann.lee@example.com\n\n'
+mail names/Почта.eml 'To: bob@example.com\n\n'
+mail names/日本.eml 'Cc: annie@example.org\n\n'
+mail 'names/🎉 sale.eml' 'To: deals@shop.example\nSubject: offer\nHello.\nTo: ann.lee@example.com\n'
+mail bom.eml '\357\273\277To: annie@example.org\n\n'
+mail empty.eml ''
+mail export.mbox '\n\nexported by a broken tool\nFrom a Mon Jan  1 10:00:00 2024\nTo: ann.lee@example.com\n\nFrom b Mon Jan  1 10:00:00 2024\nTo: x@example.com\n\n'
+mail maildir/cur/1 'To: ann.lee@example.com\n\n'
+mail maildir/new/2 'To: x@example.com\n\n'
+mail maildir/tmp/3 'To: x@example.com\n\n'
+mail maildir/.Sent/cur/4 'To: tom@lee-family.example.net\n\n'
+mail maildir/.Archive.2023/cur/5 'To: x@example.com\n\n'
+mail maildir/.Archive.2023/cur/6 'To : ann.lee@example.com\n\n'
+mail maildir/.uidvalidity '1\n'
+mail thunderbird/Inbox 'From a Mon Jan  1 10:00:00 2024\nTo: annie@example.org\n\nFrom b Mon Jan  1 10:00:00 2024\nTo: y@example.com\n\n'
+mail thunderbird/Inbox.msf '// <!-- <mdb:mork:z v="1.4"/> -->\n'
+mail thunderbird/Inbox.sbd/Work 'From c Mon Jan  1 10:00:00 2024\nTo: z@example.com\n\n'
+mail thunderbird/Inbox.sbd/Work.msf ''
+ln -s .. $s/maildir/loop
+
+status=0
+wine "$work/quorvel-host.exe" check store >"$work/output" 2>&1 || status=$?
+tr -d '\r' <"$work/output" | tail -n +2 >"$work/output.txt"
+[ "$status" -eq 0 ] || fail "exit status $status on the store, expected 0"
+cat >"$work/expected" <<'END'
+pass  store\bom.eml
+pass  store\export.mbox [1]
+spam  store\export.mbox [2]
+quorvel-host: store\export.mbox: 1 line before the first mail left out
+spam  store\maildir\.Archive.2023\cur\5
+pass  store\maildir\.Sent\cur\4
+pass  store\maildir\cur\1
+quorvel-host: store\maildir\loop: a link to a folder already read, left out
+spam  store\maildir\new\2
+pass  store\names\café.eml
+spam  store\names\Почта.eml
+pass  store\names\日本.eml
+spam  store\names\🎉 sale.eml
+pass  store\thunderbird\Inbox [1]
+spam  store\thunderbird\Inbox [2]
+spam  store\thunderbird\Inbox.sbd\Work [1]
+14 mails: 7 spam, 7 passed, 0 unreadable (6 other files left out)
+END
+diff -u "$work/expected" "$work/output.txt" || fail "the store was not read as it is"
+
+# Wildcards, matched without regard to case, a folder among what they match;
+# names on the command line in any
+# script, which Wine hands over from a UTF-8 locale; an empty file named.
+LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" check 'store\names\*.EML' 'store\names\日本.eml' \
+    'store\thunder????' store/empty.eml 'store\*.none' >"$work/output" 2>"$work/errors" || status=$?
+tr -d '\r' <"$work/output" | tail -n +2 >"$work/output.txt"
+[ "$status" -eq 1 ] || fail "exit status $status with a pattern that matches nothing, expected 1"
+cat >"$work/expected" <<'END'
+pass  store\names\café.eml
+spam  store\names\Почта.eml
+pass  store\names\日本.eml
+spam  store\names\🎉 sale.eml
+pass  store\names\日本.eml
+pass  store\thunderbird\Inbox [1]
+spam  store\thunderbird\Inbox [2]
+spam  store\thunderbird\Inbox.sbd\Work [1]
+8 mails: 4 spam, 4 passed, 1 unreadable (3 other files left out)
+END
+diff -u "$work/expected" "$work/output.txt" || fail "wildcards or names on the command line"
+tr -d '\r' <"$work/errors" >"$work/errors.txt"
+printf '%s\n' 'quorvel-host: store/empty.eml: empty, no mail' \
+    'quorvel-host: store\*.none: no such file or folder' | diff -u - "$work/errors.txt" ||
+    fail "an empty file or an unmatched pattern not said"
+echo "store: every folder once, any name, wildcards"
+
+# On a console the names show in their own characters: run on a terminal that
+# script(1) provides, Wine's console draws them in UTF-8 (its cursor moves cut out).
+LC_ALL=C.UTF-8 script -qec "wine '$work/quorvel-host.exe' check store/names" /dev/null \
+    >"$work/output" 2>&1 || fail "check on a console failed"
+sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/output" | tr -d '\r' >"$work/output.txt"
+for name in 'café.eml' 'Почта.eml' '日本.eml'; do
+    grep -q "^\(pass\|spam\)  store/names/$name\$" "$work/output.txt" ||
+        fail "$name not shown on the console as it is named"
+done
+echo "console: names shown in their own characters"

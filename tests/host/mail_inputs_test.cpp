@@ -35,6 +35,19 @@ class InputsTest : public ::testing::Test {
     TempFolder folder_;
 };
 
+// What CollectInputs found below the folder, "-" before what it leaves out.
+std::vector<std::string> Found(const std::string& root, const std::string& path,
+                               std::vector<InputError>& errors) {
+    std::vector<InputFile> files;
+    CollectInputs(path, files, errors);
+    std::vector<std::string> found;
+    for (const InputFile& file : files) {
+        found.push_back((file.leftOut ? "-" : "") + Below(root, file.path));
+        EXPECT_FALSE(file.given) << file.path;
+    }
+    return found;
+}
+
 TEST_F(InputsTest, WalksFoldersInNameOrderSkippingHiddenAndMaildirTmp) {
     Make("b.eml");
     Make("a.eml");
@@ -43,21 +56,56 @@ TEST_F(InputsTest, WalksFoldersInNameOrderSkippingHiddenAndMaildirTmp) {
     Make("maildir/cur/1!2,S");
     Make("maildir/new/2");
     Make("maildir/tmp/3");
+    Make("maildir/.Sent/cur/4");
+    Make("maildir/.Sent/new/5");
+    Make("maildir/.Sent/tmp/6");
+    Make("maildir/.Archive.2023/cur/7");
+    Make("maildir/.Trash/8");  // a dot-folder without cur/ is no Maildir++ folder
+    Make("maildir/.uidvalidity");
     Make(".git/config");
-    Make("mail/tmp/kept");  // tmp is only skipped beside cur and new
+    Make("mail/tmp/kept");        // tmp is only skipped beside cur and new
+    Make("mail/.Sent/cur/kept");  // and dot-folders only read inside a Maildir
+    Make("thunderbird/Inbox", "From a\nTo: x\n");
+    Make("thunderbird/Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
+    Make("thunderbird/Inbox.sbd/Work", "From a\nTo: x\n");
+    Make("thunderbird/Inbox.sbd/Work.MSF", "");
     MakeFolder("empty");
 
-    std::vector<InputFile> files;
     std::vector<InputError> errors;
-    CollectInputs(Root(), files, errors);
+    EXPECT_EQ(
+        Found(Root(), Root(), errors),
+        (std::vector<std::string>{
+            "-/.git", "/a.eml", "/b.eml", "/list/02", "/list/10", "-/mail/.Sent", "/mail/tmp/kept",
+            "/maildir/.Archive.2023/cur/7", "/maildir/.Sent/cur/4", "/maildir/.Sent/new/5",
+            "-/maildir/.Trash", "-/maildir/.uidvalidity", "/maildir/cur/1!2,S", "/maildir/new/2",
+            "/thunderbird/Inbox", "-/thunderbird/Inbox.msf", "/thunderbird/Inbox.sbd/Work",
+            "-/thunderbird/Inbox.sbd/Work.MSF"}));
+    EXPECT_TRUE(errors.empty());
+}
+
+// Links made by the test: Wine reads a Unix link as the folder it leads to.
+TEST_F(InputsTest, AFolderIsReadOnceHoweverManyLinksLeadToIt) {
+    Make("store/a.eml");
+    Make("other/b.eml");
+    std::error_code failed;
+    std::filesystem::create_directory_symlink(folder_.path() / "store",
+                                              folder_.path() / "store" / "loop", failed);
+    if (failed) GTEST_SKIP() << "no links here: " << failed.message();
+    std::filesystem::create_directory_symlink(folder_.path() / "other",
+                                              folder_.path() / "store" / "link1", failed);
+    std::filesystem::create_directory_symlink(folder_.path() / "other",
+                                              folder_.path() / "store" / "link2", failed);
+    std::vector<InputError> errors;
+    std::vector<InputFile> files;
+    CollectInputs(folder_.File("store"), files, errors);
     std::vector<std::string> found;
     for (const InputFile& file : files) {
-        found.push_back(Below(Root(), file.path));
-        EXPECT_FALSE(file.given) << file.path;
+        found.push_back(Below(Root(), file.path) + (file.note.empty() ? "" : ": " + file.note));
     }
     EXPECT_EQ(found,
-              (std::vector<std::string>{"/a.eml", "/b.eml", "/list/02", "/list/10",
-                                        "/mail/tmp/kept", "/maildir/cur/1!2,S", "/maildir/new/2"}));
+              (std::vector<std::string>{"/store/a.eml", "/store/link1/b.eml",
+                                        "/store/link2: a link to a folder already read, left out",
+                                        "/store/loop: a link to a folder already read, left out"}));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -77,7 +125,7 @@ TEST_F(InputsTest, GivenFilesAndMissingPaths) {
 }
 
 struct Read {
-    ReadOutcome outcome;
+    ReadOutcome outcome = ReadOutcome::kFailed;
     std::vector<std::string> labels;
     std::vector<std::string> blocks;  // "(too large)" for a block that was not read
     std::string failure;
@@ -103,8 +151,29 @@ TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
     EXPECT_EQ(read.blocks, std::vector<std::string>{"To: a\r\nCc: b\r\n\r\n"});
 
     Make("empty.eml", "");
-    EXPECT_EQ(ReadAll(folder_.File("empty.eml"), true).blocks, std::vector<std::string>{""});
-    EXPECT_EQ(ReadAll(folder_.File("empty.eml"), false).outcome, ReadOutcome::kNotMail);
+    read = ReadAll(folder_.File("empty.eml"), true);
+    EXPECT_EQ(read.outcome, ReadOutcome::kNotMail);
+    EXPECT_EQ(read.failure, "empty, no mail");
+    EXPECT_TRUE(read.blocks.empty());
+    read = ReadAll(folder_.File("empty.eml"), false);
+    EXPECT_EQ(read.outcome, ReadOutcome::kNotMail);
+    EXPECT_EQ(read.failure, "");
+
+    // The first line of the body ends a block that lacks its empty line.
+    Make("no-blank.eml", "To: a\nSubject: s\nHello.\nTo: b\n");
+    EXPECT_EQ(ReadAll(folder_.File("no-blank.eml"), false).blocks,
+              std::vector<std::string>{"To: a\nSubject: s\n"});
+    Make("bom.eml", "\xEF\xBB\xBFTo: a\n\nbody\n");
+    EXPECT_EQ(ReadAll(folder_.File("bom.eml"), false).blocks,
+              std::vector<std::string>{"To: a\n\n"});
+
+    Make("export.mbox",
+         "\r\n\xEF\xBB\xBFstray line\n\t\nmore\nFrom a\nTo: x\nbody\nFrom b\nTo: y\n\n");
+    read = ReadAll(folder_.File("export.mbox"), false);
+    EXPECT_EQ(read.outcome, ReadOutcome::kRead);
+    EXPECT_EQ(read.blocks, (std::vector<std::string>{"To: x\n", "To: y\n\n"}));
+    EXPECT_EQ(Below(Root(), read.labels[0]), "/export.mbox [1]");
+    EXPECT_EQ(read.failure, "2 lines before the first mail left out");
 
     read = ReadAll(folder_.File("missing.eml"), true);
     EXPECT_EQ(read.outcome, ReadOutcome::kFailed);

@@ -31,12 +31,30 @@ TEST(ParseHeaders, ReadsTheHeaderBlock) {
                  {"folded with blanks and tabs, CR LF",
                   "To: Ann <ann@example.com>,\r\n  Bob <bob@example.com>\r\n\tCarl\r\n\r\n",
                   {{"To", "Ann <ann@example.com>,  Bob <bob@example.com>\tCarl"}}},
-                 {"blanks around name and value go",
-                  "To :  ann@example.com \t\nCc:\n",
+                 {"blanks around the value go",
+                  "To:  ann@example.com \t\nCc:\n",
                   {{"To", "ann@example.com"}, {"Cc", ""}}},
-                 {"a line without colon is dropped with its continuation",
+                 {"a line without colon is the body of a mail that lacks its empty line",
                   "To: a@example.com\nnot a header\n b@example.com\nCc: c@example.com\n",
-                  {{"To", "a@example.com"}, {"Cc", "c@example.com"}}},
+                  {{"To", "a@example.com"}}},
+                 {"a body line after the headers is never one of them",
+                  "To: deals@shop.example\nSubject: offer\nHello.\nTo: ann.lee@example.com\n",
+                  {{"To", "deals@shop.example"}, {"Subject", "offer"}}},
+                 {"a blank before the colon makes no field",
+                  "Cc: c@example.com\nTo : a@example.com\nCc: d@example.com\n",
+                  {{"Cc", "c@example.com"}}},
+                 {"a byte outside printable ASCII makes no name",
+                  "To: a\nFr\xF6m: x\nCc: b\n",
+                  {{"To", "a"}}},
+                 {"a line of blanks continues the header, it does not end the block",
+                  "To: a\n \t\nCc: b\n\nCc: body\n",
+                  {{"To", "a"}, {"Cc", "b"}}},
+                 {"a From line inside the block is dropped",
+                  "To: a\nFrom x Mon Jan  1 10:00:00 2024\nCc: b\n",
+                  {{"To", "a"}, {"Cc", "b"}}},
+                 {"a byte-order mark before the first field is passed over",
+                  "\xEF\xBB\xBFTo: a\nCc: b\n",
+                  {{"To", "a"}, {"Cc", "b"}}},
                  {"no name before the colon",
                   ": orphan\n continued\nTo: a@example.com\n",
                   {{"To", "a@example.com"}}},
@@ -60,8 +78,9 @@ TEST(ParseHeaders, ReadsTheHeaderBlock) {
 }
 
 TEST(ParseHeaders, NulBytesBecomeBlanksSoNothingIsHidden) {
-    const std::string mail("T\0o: ann\0@example.com\nTo: x\0y\n", 30);
-    EXPECT_EQ(Parse(mail), (Pairs{{"T o", "ann @example.com"}, {"To", "x y"}}));
+    const std::string mail("To: ann\0@example.com\nTo: x\0y\nT\0o: z\nCc: w\n", 42);
+    // In a name a zero byte is no name character: that line ends the block.
+    EXPECT_EQ(Parse(mail), (Pairs{{"To", "ann @example.com"}, {"To", "x y"}}));
 }
 
 TEST(ParseHeaders, HugeHeaderIsReadWhole) {
@@ -139,11 +158,42 @@ TEST(MailKind, TellsMailFromOtherFiles) {
         {"Fr\xF6m: x\n", false, false},
         {"", false, false},
         {"From", false, false},
+        {"\xEF\xBB\xBFTo: a\n", false, true},
+        {"\xEF\xBB\xBF"
+         "From a\nTo: x\n",
+         true, true},
+        {"\r\n\nFrom a\nTo: x\n", false, true},
+        {"exported by a tool\nFrom a\nTo: x\n", false, true},
+        {"# notes\nFrom here on, plain text\nmore\n", false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsMbox(c.data.data(), c.data.size()), c.mbox) << c.data;
         EXPECT_EQ(LooksLikeMail(c.data.data(), c.data.size()), c.mail) << c.data;
+        // Whatever passes as a mail reads as one.
+        if (c.mail && MboxStart(c.data.data(), c.data.size()) == std::string::npos) {
+            EXPECT_FALSE(Parse(c.data).empty()) << c.data;
+        }
     }
+}
+
+TEST(MailKind, AnMboxStartsAtItsFirstSeparatorAfterJunk) {
+    const struct {
+        std::string data;
+        size_t start;
+    } cases[] = {
+        {"From a\nTo: x\n", 0},
+        {"\n\r\nFrom a\nTo: x\n", 3},
+        {"stray line\nFrom a\nTo: x\n", 11},
+        {"\xEF\xBB\xBF"
+         "From a\n",
+         3},
+        {"To: x\n\nFrom a\nTo: y\n", std::string::npos},  // a mail, and its body
+        {"notes\nFrom a\nnot a mail\n", std::string::npos},
+        {"notes\nFrom a", std::string::npos},
+        {"", std::string::npos},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MboxStart(c.data.data(), c.data.size()), c.start) << c.data;
 }
 
 }  // namespace

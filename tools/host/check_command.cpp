@@ -40,6 +40,12 @@ void Unreadable(const std::string& path, const std::string& reason, std::FILE* o
     std::fprintf(err, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
 }
 
+// What was left out and why: no error, so the exit status stays.
+void Note(const std::string& path, const std::string& note, std::FILE* out, std::FILE* err) {
+    std::fflush(out);
+    std::fprintf(err, "quorvel-host: %s: %s\n", path.c_str(), note.c_str());
+}
+
 void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE* out,
                std::FILE* err, CheckCounts& counts, ProgressLine& progress, uint64_t& bytes) {
     const MailSink sink = [&](const std::string& label, const char* headers, size_t size) {
@@ -51,9 +57,11 @@ void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE
     std::string failure;
     switch (ReadMails(file, sink, bytes, failure)) {
         case ReadOutcome::kRead:
+            if (!failure.empty()) Note(file.path, failure, out, err);
             break;
         case ReadOutcome::kNotMail:
             ++counts.skipped;
+            if (!failure.empty()) Note(file.path, failure, out, err);
             break;
         case ReadOutcome::kFailed:
             Unreadable(file.path, failure, out, err, counts);

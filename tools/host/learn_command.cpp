@@ -175,6 +175,11 @@ class Learner {
                 }
                 if (outcome == ReadOutcome::kNotMail) ++proposal_.skipped;
                 if (outcome == ReadOutcome::kFailed) Unreadable(file.path, failure);
+                // What was left out and why: said, but not counted as unreadable.
+                if (outcome != ReadOutcome::kFailed && !failure.empty()) {
+                    std::fprintf(err_, "quorvel-host: %s: %s\n", file.path.c_str(),
+                                 failure.c_str());
+                }
             }
         }
     }

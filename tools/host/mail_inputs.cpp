@@ -1,11 +1,13 @@
 #include "tools/host/mail_inputs.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "tools/host/mail_parser.h"
 
@@ -26,30 +28,76 @@ bool Has(const std::vector<FolderEntry>& entries, const char* name) {
     });
 }
 
-void CollectFolder(const std::string& path, int depth, std::vector<InputFile>& files,
-                   std::vector<InputError>& errors) {
-    std::vector<FolderEntry> entries;
-    if (!ListFolder(path, entries)) {
-        errors.push_back({path, "cannot list this folder"});
-        return;
+bool EndsWithNoCase(const std::string& name, const char* ending) {
+    const size_t length = std::strlen(ending);
+    if (name.size() < length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - length + i])) != ending[i])
+            return false;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-    const bool maildir = Has(entries, "cur") && Has(entries, "new");
-    for (const FolderEntry& entry : entries) {
-        if (entry.name.empty() || entry.name[0] == '.') continue;
-        const std::string child = JoinPath(path, entry.name);
-        if (!entry.isFolder) {
-            files.push_back({child, false});
-        } else if (!(maildir && entry.name == "tmp")) {
-            if (depth >= kMaxDepth) {
-                errors.push_back({child, "folders nested too deep"});
+    return true;
+}
+
+// One walk of folders: each folder's identity is remembered, so that a link
+// back into the tree, or two links to one folder, lead to no second reading.
+class FolderWalk {
+  public:
+    FolderWalk(std::vector<InputFile>& files, std::vector<InputError>& errors)
+        : files_(files), errors_(errors) {}
+
+    void Folder(const std::string& path, int depth) {
+        FolderId id;
+        if (IdentifyFolder(path, id) && !visited_.insert(id).second) {
+            files_.push_back({path, false, true, "a link to a folder already read, left out"});
+            return;
+        }
+        std::vector<FolderEntry> entries;
+        if (!ListFolder(path, entries)) {
+            errors_.push_back({path, "cannot list this folder"});
+            return;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+        const bool maildir = Has(entries, "cur") && Has(entries, "new");
+        for (const FolderEntry& entry : entries) {
+            if (entry.name.empty()) continue;
+            const std::string child = JoinPath(path, entry.name);
+            if (entry.name[0] == '.') {
+                if (maildir && entry.isFolder &&
+                    KindOfPath(JoinPath(child, "cur")) == PathKind::kFolder) {
+                    Below(child, depth);
+                } else {
+                    files_.push_back({child, false, true, ""});
+                }
+            } else if (entry.isFolder) {
+                if (!(maildir && entry.name == "tmp")) Below(child, depth);
             } else {
-                CollectFolder(child, depth + 1, files, errors);
+                files_.push_back({child, false, EndsWithNoCase(entry.name, ".msf"), ""});
             }
         }
     }
-}
+
+    void Entry(const std::string& path, bool isFolder) {
+        if (isFolder) {
+            Folder(path, 0);
+        } else {
+            files_.push_back({path, false});
+        }
+    }
+
+  private:
+    void Below(const std::string& child, int depth) {
+        if (depth >= kMaxDepth) {
+            errors_.push_back({child, "folders nested too deep"});
+        } else {
+            Folder(child, depth + 1);
+        }
+    }
+
+    std::vector<InputFile>& files_;
+    std::vector<InputError>& errors_;
+    std::set<FolderId> visited_;
+};
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -127,7 +175,9 @@ class MailSplitter {
         }
         if (size > 0 && line[size - 1] == '\n') --size;
         if (size > 0 && line[size - 1] == '\r') --size;
-        if (size == 0) {
+        if (!IsHeaderBlockLine(line, size)) {
+            // The empty line, or the first body line of a mail that lacks it.
+            if (size > 0) headers_.resize(lineStart_);
             Emit();
             state_ = kBody;
             headLength_ = 0;
@@ -181,6 +231,18 @@ class MailSplitter {
 
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
                    std::vector<InputError>& errors) {
+    FolderWalk walk(files, errors);
+    std::vector<FolderEntry> matches;
+    if (ExpandWildcards(path, matches)) {
+        if (matches.empty()) errors.push_back({path, "no such file or folder"});
+        std::sort(matches.begin(), matches.end(),
+                  [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+        // The folder part stays as typed, "C:" and all.
+        const size_t cut = path.find_last_of("\\/:");
+        const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+        for (const FolderEntry& match : matches) walk.Entry(folder + match.name, match.isFolder);
+        return;
+    }
     switch (KindOfPath(path)) {
         case PathKind::kMissing:
             errors.push_back({path, "no such file or folder"});
@@ -189,29 +251,60 @@ void CollectInputs(const std::string& path, std::vector<InputFile>& files,
             files.push_back({path, true});
             break;
         case PathKind::kFolder:
-            CollectFolder(path, 0, files, errors);
+            walk.Folder(path, 0);
             break;
     }
 }
 
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
                       std::string& failure) {
-    std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.path.c_str(), "rb"));
+    if (file.leftOut) {
+        failure = file.note;
+        return ReadOutcome::kNotMail;
+    }
+    std::unique_ptr<std::FILE, FileCloser> stream(OpenForReading(file.path));
     if (!stream) {
         failure = std::string("cannot open: ") + std::strerror(errno);
         return ReadOutcome::kFailed;
     }
     std::vector<char> chunk(kChunkSize);
     size_t got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
+    if (got == 0 && !std::ferror(stream.get())) {
+        if (file.given) failure = "empty, no mail";
+        return ReadOutcome::kNotMail;
+    }
     if (!file.given && !std::ferror(stream.get()) && !LooksLikeMail(chunk.data(), got)) {
         return ReadOutcome::kNotMail;
     }
-    MailSplitter splitter(file.path, IsMbox(chunk.data(), got), sink);
+    // Whatever stands before an mbox's first mail is no mail; the lines that hold
+    // something are counted for the note.
+    size_t start = MboxStart(chunk.data(), got);
+    const bool mbox = start != std::string::npos;
+    if (!mbox) start = ByteOrderMarkLength(chunk.data(), got);
+    size_t junkLines = 0;
+    for (size_t pos = ByteOrderMarkLength(chunk.data(), got); pos < start;) {
+        const char* lf =
+            static_cast<const char*>(std::memchr(chunk.data() + pos, '\n', start - pos));
+        const size_t end = lf ? static_cast<size_t>(lf - chunk.data()) : start;
+        junkLines += std::any_of(chunk.data() + pos, chunk.data() + end,
+                                 [](char c) { return c != ' ' && c != '\t' && c != '\r'; });
+        pos = end + 1;
+    }
+    if (mbox && junkLines > 0) {
+        failure = std::to_string(junkLines) + (junkLines == 1 ? " line" : " lines") +
+                  " before the first mail left out";
+    }
+    MailSplitter splitter(file.path, mbox, sink);
+    bytesRead += start;
+    const char* piece = chunk.data() + start;
+    size_t pieceSize = got - start;
     for (;;) {
-        bytesRead += got;
-        splitter.Feed(chunk.data(), got);
+        bytesRead += pieceSize;
+        splitter.Feed(piece, pieceSize);
         if (got < chunk.size()) break;
         got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
+        piece = chunk.data();
+        pieceSize = got;
     }
     if (std::ferror(stream.get())) {
         failure = "read error";

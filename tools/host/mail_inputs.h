@@ -1,5 +1,5 @@
 // Turning the paths on the command line into mail files to read: files as
-// given, folders walked in name order, Maildir's cur/ and new/ included.
+// given, folders walked in name order, whole mail stores included.
 #pragma once
 
 #include <cstddef>
@@ -7,11 +7,16 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct InputFile {
+    InputFile(std::string where, bool named, bool skip = false, std::string why = "")
+        : path(std::move(where)), given(named), leftOut(skip), note(std::move(why)) {}
     std::string path;  // also what the user sees: the path given, joined with names below it
     bool given;        // named on the command line, so read as a mail whatever it holds
+    bool leftOut;      // counted as left out without being read
+    std::string note;  // when set, why it was left out
 };
 
 struct InputError {
@@ -20,9 +25,15 @@ struct InputError {
 };
 
 // Appends the files below path (or path itself) to files, in name order; what
-// can't be found or listed goes to errors. Subfolders are walked too, except
-// hidden ones (a leading dot) and the tmp/ of a Maildir, which holds mails that
-// are still being delivered.
+// can't be found or listed goes to errors. Subfolders are walked too, each one
+// once however many links lead to it (a link to a folder already walked is left
+// out with a note). Inside a Maildir (a folder holding cur/ and new/), its
+// tmp/, which holds mails still being delivered, is skipped, and its dot-folders
+// that hold cur/ are walked (Maildir++: .Sent, .Archive.2023). Other hidden
+// entries (a leading dot) and mbox index files (.msf, beside the mbox files of
+// a Thunderbird profile) are left out. On Windows, * and ? in the last part of
+// path are expanded as Windows programs do; what they match is read like the
+// entries of a folder.
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
                    std::vector<InputError>& errors);
 
@@ -38,10 +49,13 @@ using MailSink = std::function<void(const std::string& label, const char* header
 
 enum class ReadOutcome { kRead, kNotMail, kFailed };
 
-// Hands every mail of the file to sink, in file order. kNotMail: a file found
-// in a folder that does not start like a mail; such files are passed over.
-// kFailed: the reason is in failure; mails read before a read error have
-// already gone to sink. Every byte read is added to bytesRead.
+// Hands every mail of the file to sink, in file order. kNotMail: an empty file,
+// a file left out by CollectInputs, or a file found in a folder that does not
+// start like a mail; such files are passed over. kFailed: the reason is in
+// failure; mails read before a read error have already gone to sink. Every byte
+// read is added to bytesRead. With kRead or kNotMail, failure is a note for the
+// user when it is not empty: what was left out and why (an empty file named on
+// the command line, the lines of junk before an mbox's first mail).
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
                       std::string& failure);
 
@@ -66,16 +80,50 @@ class ProgressLine {
 // path and name joined with the separator that path already uses.
 std::string JoinPath(const std::string& path, const std::string& name);
 
-// The platform half.
-enum class PathKind { kMissing, kFile, kFolder };
-PathKind KindOfPath(const std::string& path);
-
 struct FolderEntry {
     std::string name;
     bool isFolder;
 };
+
+// The platform half. Paths are UTF-8.
+enum class PathKind { kMissing, kFile, kFolder };
+PathKind KindOfPath(const std::string& path);
+std::FILE* OpenForReading(const std::string& path);  // binary; caller closes
+// What tells one folder from another however it is reached: device and inode,
+// or the volume's serial number and the file index.
+struct FolderId {
+    uint64_t volume;
+    uint64_t index;
+    bool operator<(const FolderId& other) const {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+};
+bool IdentifyFolder(const std::string& path, FolderId& id);
+// The entries that a pattern with * or ? in its last part matches, as names in
+// that folder; false where the platform's programs leave wildcards to the shell.
+bool ExpandWildcards(const std::string& pattern, std::vector<FolderEntry>& matches);
+
 // The folder's entries other than . and .., in no particular order; false when
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
 // Whether the stream writes to a terminal rather than to a file or a pipe.
 bool IsTerminal(std::FILE* stream);
+
+#ifdef _WIN32
+// Where paths meet the wide-character functions.
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const wchar_t* text);
+
+// While one lives, what the program writes to stdout and stderr in UTF-8 is shown
+// on a console in the console's own characters (through WriteConsoleW); a line
+// that is not UTF-8, such as an 8-bit header value, in the console's code page,
+// as before. Output to a file or a pipe is left as written: UTF-8. IsTerminal
+// still says true for a stream it serves.
+class ConsoleText {
+  public:
+    ConsoleText();
+    ~ConsoleText();  // everything written so far is shown before it returns
+    ConsoleText(const ConsoleText&) = delete;
+    ConsoleText& operator=(const ConsoleText&) = delete;
+};
+#endif

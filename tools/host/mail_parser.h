@@ -11,12 +11,23 @@ struct Header {
     std::string value;  // unfolded, without the blanks around it
 };
 
-// The header block at the start of a mail: every line up to the first empty line
-// (or the end of the data), CR LF or LF, continuation lines joined to the header
-// before them. A line without a colon is dropped, and so are the continuation
-// lines after it. NUL bytes become blanks, so that no part of a value is hidden
-// from a reader that stops at the first zero byte.
+// The header block at the start of a mail, CR LF or LF, continuation lines
+// joined to the header before them. It ends at the first line that is neither a
+// header field ("Name:", the name printable ASCII without blanks) nor a
+// continuation line (one that starts with a blank or a tab): usually the empty
+// line, but in a mail that lacks it, the first line of the body, which is never
+// read as a header. A field with no name and a "From " line are dropped, with
+// the continuation lines after them. A UTF-8 byte-order mark before the first
+// field is passed over. NUL bytes in a value become blanks, so that no part of
+// it is hidden from a reader that stops at the first zero byte.
 std::vector<Header> ParseHeaders(const char* data, size_t size);
+
+// Whether the line (without its line end) belongs to a header block: a header
+// field, a continuation line, or a misplaced "From " line.
+bool IsHeaderBlockLine(const char* line, size_t size);
+
+// The length of a UTF-8 byte-order mark at the start of the data: 3 or 0.
+size_t ByteOrderMarkLength(const char* data, size_t size);
 
 // One mail inside a larger buffer.
 struct MailSpan {
@@ -24,15 +35,23 @@ struct MailSpan {
     size_t size;
 };
 
-// Whether the data is an mbox: it starts with a "From " separator line.
+// Whether the data is an mbox: it starts with a "From " separator line, after
+// a byte-order mark if it has one.
 bool IsMbox(const char* data, size_t size);
+
+// Where the first mail of an mbox starts: at its "From " separator line, which
+// may follow blank lines or lines of junk, such as a broken export leaves; then
+// the separator must be followed by a header field. npos when the data starts
+// with a header field (a mail, not an mbox) or holds no such separator.
+size_t MboxStart(const char* data, size_t size);
 
 // The mails of an mbox, each without its "From " separator line. A separator is
 // a line that starts with "From "; body lines escaped as ">From " stay in the
 // mail. Data before the first separator is not a mail.
 std::vector<MailSpan> SplitMbox(const char* data, size_t size);
 
-// Whether the data looks like a mail or an mbox: its first line is a header line
-// ("Name:" with a printable ASCII name) or an mbox separator. Used to pass over
-// other files that share a folder with mails.
+// Whether the data looks like a mail or an mbox: its first line, after a
+// byte-order mark, is a header field, or MboxStart finds a separator. Used to
+// pass over other files that share a folder with mails. Of a mail that passes
+// and is no mbox, ParseHeaders reads the first line as a header.
 bool LooksLikeMail(const char* data, size_t size);

@@ -1,10 +1,13 @@
 // quorvel-host.exe: loads quorvel.dll as the mail-filter host does, and runs it
 // over mail files or opens its settings.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "tools/host/check_command.h"
 #include "tools/host/command_line.h"
@@ -14,8 +17,42 @@
 #include "tools/host/plugin_binding_win.h"
 #include "tools/host/settings_win.h"
 
+namespace {
+
+// The arguments in UTF-8, read from the wide command line: the narrow one holds
+// only what the ANSI code page can spell.
+std::vector<std::string> Arguments(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        arguments.assign(static_cast<size_t>(count), std::string());
+        for (int i = 0; i < count; ++i) arguments[static_cast<size_t>(i)] = Utf8FromWide(wide[i]);
+        LocalFree(wide);
+    }
+    return arguments;
+}
+
+// The plug-in is loaded through the 8-bit functions, as the host loads it.
+std::string AnsiFromUtf8(const std::string& text) {
+    const std::wstring wide = WideFromUtf8(text);
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, &ansi[0], length, nullptr, nullptr);
+    return ansi;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    const CommandLine line = ParseCommandLine(argc, argv);
+    // Names of files, which may be in any script, as the user can read them.
+    const ConsoleText console;
+    const std::vector<std::string> arguments = Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    const CommandLine line = ParseCommandLine(static_cast<int>(pointers.size()), pointers.data());
     if (line.command == Command::kHelp) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -29,7 +66,7 @@ int main(int argc, char** argv) {
 
     Plugin plugin;
     std::string error;
-    if (!LoadPlugin(line.pluginFolder, plugin, error)) {
+    if (!LoadPlugin(AnsiFromUtf8(line.pluginFolder), plugin, error)) {
         std::fprintf(stderr, "quorvel-host: %s\n", error.c_str());
         return 2;
     }
