@@ -66,6 +66,18 @@ tr -d '\r' <"$work/output" >"$work/output.txt"
 grep -q '^Nothing to add: ' "$work/output.txt" || fail "the second learn --write added something"
 echo "learn --write: the learned list passes the good mail and catches the spam"
 
+# learn --write keeps what the plug-in keeps: a list an editor saved as UTF-16
+# stays UTF-16, and the bytes after a Ctrl-Z, which no load reads, go to a backup.
+printf 'ann.lee@example.com\r\n\032kept@example.org\r\n' | iconv -f ASCII -t UTF-16 >"$learned/quorvel.txt"
+cp "$learned/quorvel.txt" "$work/utf16-before"
+wine "$learned/quorvel-host.exe" learn --write examples/good >"$work/output" 2>&1 ||
+    fail "learn --write on a UTF-16 list failed"
+head -c 2 "$learned/quorvel.txt" | od -An -tx1 | grep -q 'ff fe' || fail "the UTF-16 list lost its mark"
+iconv -f UTF-16 -t ASCII "$learned/quorvel.txt" | tr -d '\r' | grep -qx 'tom@lee-family.example.net' ||
+    fail "learn --write did not add to the UTF-16 list"
+cmp -s "$learned/quorvel.bak" "$work/utf16-before" || fail "the bytes after the Ctrl-Z were not kept in quorvel.bak"
+echo "learn --write: a UTF-16 list stays UTF-16, what no load reads is kept in a backup"
+
 # An address with 8-bit letters is proposed whole: no part of it lets a
 # stranger's address through.
 mkdir -p "$work/eight/good" "$work/eight/spam"
