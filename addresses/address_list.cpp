@@ -46,9 +46,13 @@ bool g_loadIncomplete = false;
 // The entries this process last knew to be in the file: what the load read, or
 // what the last save wrote. At a save, an entry of the file outside this set
 // was written by another program since.
-TextSet g_onDisk;
-// The file holds a write of ours that failed part-way: its entries are ours,
-// cut and mixed with the old ones, none another program's.
+// Never destroyed: at process exit other threads may have died inside it.
+// ReleasePlugin empties it when the module is unloaded.
+alignas(TextSet) unsigned char g_onDiskStorage[sizeof(TextSet)];
+TextSet& g_onDisk = *new (g_onDiskStorage) TextSet;
+// The file holds a write of ours that failed part-way and could not be read
+// back: its entries are ours, cut and mixed with the old ones, none another
+// program's.
 bool g_fileDamaged = false;
 
 struct LoadState {
@@ -131,9 +135,30 @@ bool TakeOtherWritersEntries(const SaveBytes& texts) {
         }
         if (inList.Contains(text)) continue;
         if (!AddAddress(text)) return false;
+        // The file held it: removed before the next save that works, it stays out.
+        if (!g_onDisk.Add(text, true)) return false;
         if (!inList.Add(g_addressList.head->text, false)) return false;
     }
     return true;
+}
+
+// After a write of ours failed part-way, the file holds our entries, some cut:
+// they are known, so the next save takes none of them for another program's,
+// while entries that another program adds later still count as its own. Takes
+// the list's lock.
+void KnowDamagedFile(const char* path) {
+    FileEntries file;
+    ListFileReader reader(CollectEntry, &file);
+    const bool read = ReadFileChunks(path, FeedReader, &reader) == ReadResult::Whole;
+    if (read) reader.Finish();
+    ListLock lock;
+    bool known = read && !file.failed;
+    for (size_t at = 0; known && at < file.texts.size;) {
+        const char* text = file.texts.data + at;
+        at += std::strlen(text) + 1;
+        known = g_onDisk.Add(text, true);
+    }
+    g_fileDamaged = !known;
 }
 
 }  // namespace
@@ -171,6 +196,8 @@ bool SaveAddressList() {
         if (g_modulePath[0] == '\0' || g_loadIncomplete) return false;
         std::memcpy(path, g_modulePath, sizeof path);
     }
+    // Refused before anything is merged or backed up for it.
+    if (FileRefusesWrites(path)) return false;
     // The file again, outside the lock (the checks never wait for the disk):
     // another program may have written it since. What can't be read whole is
     // not written over.
@@ -201,12 +228,11 @@ bool SaveAddressList() {
     if (read == ReadResult::Whole && reader.losses() != 0 && !KeepBackupCopy(path)) return false;
     bool damaged = false;
     const bool saved = WriteWholeFile(path, bytes.data ? bytes.data : "", bytes.size, &damaged);
+    if (damaged) KnowDamagedFile(path);
     ListLock lock;
     if (saved && !g_loadIncomplete) {
         g_onDisk.Swap(written);
         g_fileDamaged = false;
-    } else if (damaged) {
-        g_fileDamaged = true;
     }
     return saved;
 }

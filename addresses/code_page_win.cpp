@@ -9,13 +9,15 @@ size_t WideToSystemText(const char16_t* units, size_t count, char* out, bool* lo
     // No best fit: a character that only looks like one of the code page's would
     // turn into another address without a word.
     BOOL usedDefault = FALSE;
-    int made = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(count), out,
-                                   capacity, nullptr, &usedDefault);
-    if (made == 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
-        // A UTF-8 code page takes neither the flag nor the question.
-        usedDefault = FALSE;
+    int made = 0;
+    const UINT codePage = GetACP();
+    if (codePage == CP_UTF8 || codePage == CP_UTF7) {
+        // These take neither the flag nor the question, and hold every character.
         made = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(count), out, capacity, nullptr,
                                    nullptr);
+    } else {
+        made = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(count), out,
+                                   capacity, nullptr, &usedDefault);
     }
     if (usedDefault) *lossy = true;
     if (made > 0) return static_cast<size_t>(made);

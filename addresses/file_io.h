@@ -22,6 +22,9 @@ ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context);
 // True when the copy is whole; on false no part-copy stays.
 bool KeepBackupCopy(const char* path);
 
+// A read-only file, or a folder in the file's place: WriteWholeFile refuses it.
+bool FileRefusesWrites(const char* path);
+
 #ifdef QUORVEL_WRITE_FAULTS
 // Test builds of the Windows half only: once `bytes` more bytes have gone to
 // any file, writes fail as on a full disk; a negative count stops that.

@@ -132,11 +132,16 @@ bool KeepBackupCopy(const char* path) {
     return whole;
 }
 
+bool FileRefusesWrites(const char* path) {
+    struct stat old = {};
+    return stat(path, &old) == 0 && (S_ISDIR(old.st_mode) || (old.st_mode & 0222) == 0);
+}
+
 bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
     *damaged = false;
+    if (FileRefusesWrites(path)) return false;
     struct stat old = {};
     const bool exists = stat(path, &old) == 0;
-    if (exists && (S_ISDIR(old.st_mode) || (old.st_mode & 0222) == 0)) return false;
 
     char folder[4096];
     const char* slash = std::strrchr(path, '/');

@@ -351,15 +351,18 @@ bool KeepBackupCopy(const char* path) {
     return whole;
 }
 
-bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
-    *damaged = false;
+bool FileRefusesWrites(const char* path) {
     // Windows refuses to replace a read-only file; so do we, also where the file
     // system would not ask (Wine, for one, replaces it).
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-        return false;
-    }
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
+bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
+    *damaged = false;
+    if (FileRefusesWrites(path)) return false;
+    const DWORD attributes = GetFileAttributesA(path);
     const char* nameStart = std::strrchr(path, '\\');
     const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
 

@@ -437,11 +437,11 @@ INT_PTR OnNotify(HWND dialog, const NMHDR* header) {
 // True when the file holds the list. A failure is told to the user, whose
 // edits would otherwise vanish unseen at the next start.
 bool SaveOrSay(HWND dialog) {
-    if (SaveAddressList()) {
-        // The save takes in what other programs added to the file: show it.
-        FillRows(dialog);
-        return true;
-    }
+    const bool saved = SaveAddressList();
+    // A save takes in what other programs added to the file, even one that then
+    // fails: show it.
+    FillRows(dialog);
+    if (saved) return true;
     char message[kTextSize];
     AdaptText(kSaveFailedMessage, message, sizeof message);
     MessageBoxA(dialog, message, kCaption, MB_OK | MB_ICONWARNING);

@@ -184,6 +184,15 @@ TEST_F(ListTest, SaveKeepsWhatTheLoadCouldNotTakeInABackup) {
     folder_.Write("quorvel.bak", "an older backup");
     folder_.Write("quorvel.txt", lost);
     LoadAddressList();
+    // A save the file refuses makes no backup: retries would pile them up.
+    std::filesystem::permissions(folder_.path() / "quorvel.txt",
+                                 std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    EXPECT_FALSE(SaveAddressList());
+    EXPECT_EQ(folder_.Listing(), "quorvel.bak quorvel.txt");
+    std::filesystem::permissions(folder_.path() / "quorvel.txt",
+                                 std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
     ASSERT_TRUE(SaveAddressList());
     EXPECT_EQ(folder_.Read("quorvel.txt"), "b\r\na\r\n");
     EXPECT_EQ(folder_.Read("quorvel.bak"), "an older backup");

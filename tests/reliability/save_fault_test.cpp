@@ -141,8 +141,11 @@ TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
     EXPECT_EQ(copy.size(), newSize) << "no whole copy beside the damaged file";
     EXPECT_EQ(copy.find("new@example.com\r\n"), 0u);
 
+    // The damaged file's cut entries are ours, but what another program adds to
+    // it afterwards is its own.
+    folder_.Write("quorvel.txt", folder_.Read("quorvel.txt") + "theirs@example.net\r\n");
     ASSERT_TRUE(SaveAddressList());
-    EXPECT_EQ(folder_.Read("quorvel.txt"), copy);
+    EXPECT_EQ(folder_.Read("quorvel.txt"), "theirs@example.net\r\n" + copy);
     EXPECT_EQ(folder_.Read("quorvel.1.bak"), copy);
     EXPECT_EQ(folder_.Read("quorvel.bak"), "an older backup");
     EXPECT_EQ(folder_.Listing(), "quorvel.1.bak quorvel.bak quorvel.txt qvl12.tmp")
@@ -180,6 +183,20 @@ TEST_F(SaveFaultTest, ReadingTheFileAgainFailsPartWay) {
     FailReadsAfter(20000);
     FailThenMend("the save's reading fails after 20000 bytes",
                  [](SaveFaultTest&) { FailReadsAfter(-1); });
+}
+
+// An entry that a failed save took in from another program, and that the user
+// removes before the next save works, stays removed.
+TEST_F(SaveFaultTest, AnEntryTakenInByAFailedSaveCanBeRemoved) {
+    folder_.Write("quorvel.txt", oldBytes_ + "theirs@example.net\r\n");
+    FailWritesAfter(0);
+    EXPECT_FALSE(SaveAddressList());
+    FailWritesAfter(-1);
+    EXPECT_EQ(CheckTo("theirs@example.net"), kNotSpam)
+        << "the other program's entry is not in force";
+    RemoveAddress(FindAddress("theirs@example.net"));
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_EQ(folder_.Read("quorvel.txt").find("theirs@"), std::string::npos) << "it came back";
 }
 
 TEST_F(SaveFaultTest, WritesFailPartWay) {
