@@ -99,6 +99,18 @@ class SaveLock {
     SaveLock& operator=(const SaveLock&) = delete;
 };
 
+class FileSaveLock {
+  public:
+    explicit FileSaveLock(const char* path) : lock_(AcquireFileSaveLock(path)) {}
+    ~FileSaveLock() { ReleaseFileSaveLock(lock_); }
+    FileSaveLock(const FileSaveLock&) = delete;
+    FileSaveLock& operator=(const FileSaveLock&) = delete;
+    bool held() const { return lock_ != nullptr; }
+
+  private:
+    void* lock_;
+};
+
 void FeedReader(void* reader, const char* data, size_t size) {
     static_cast<ListFileReader*>(reader)->Feed(data, size);
 }
@@ -196,6 +208,9 @@ bool SaveAddressList() {
         if (g_modulePath[0] == '\0' || g_loadIncomplete) return false;
         std::memcpy(path, g_modulePath, sizeof path);
     }
+    // From the second look at the file to the write, no other save comes between.
+    const FileSaveLock acrossProcesses(path);
+    if (!acrossProcesses.held()) return false;
     // Refused before anything is merged or backed up for it.
     if (FileRefusesWrites(path)) return false;
     // The file again, outside the lock (the checks never wait for the disk):

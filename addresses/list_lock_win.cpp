@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
+#include "addresses/ascii_case.h"
+
 namespace {
 
 // Initialised on first use rather than from a static constructor, so the locks
@@ -47,4 +51,29 @@ void DestroyListLocks() {
     g_sectionsReady = false;
     DeleteCriticalSection(&g_saveSection);
     DeleteCriticalSection(&g_listSection);
+}
+
+void* AcquireFileSaveLock(const char* path) {
+    // One name per list file in this session, whatever the case of its letters.
+    uint32_t hash = 2166136261u;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
+        hash = (hash ^ FoldAscii(*p)) * 16777619u;
+    }
+    char name[] = "Local\\quorvel-list-00000000";
+    for (int digit = 0; digit < 8; ++digit) {
+        name[sizeof name - 2 - digit] = "0123456789abcdef"[(hash >> (4 * digit)) & 15];
+    }
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (!mutex) return nullptr;
+    // A save takes milliseconds; one that holds the file longer has hung.
+    const DWORD waited = WaitForSingleObject(mutex, 5000);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return mutex;
+    CloseHandle(mutex);
+    return nullptr;
+}
+
+void ReleaseFileSaveLock(void* lock) {
+    if (!lock) return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
 }

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "addresses/address_list.h"
 #include "tests/reliability/folder_access.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/window_driver.h"
@@ -169,6 +171,45 @@ TEST_F(ModuleSaveFaultTest, ChecksDoNotWaitForTheDisk) {
     check.join();
     EXPECT_EQ(folder_.Read("quorvel.txt").find("new@example.com\r\n"), 0u);
     for (HANDLE event : {started, resume, checked}) CloseHandle(event);
+}
+
+// Two programs save one list file (the host, and quorvel-host learn --write,
+// which saves through the same code): the second waits until the first has
+// written before it reads the file, so neither writes over the other's entries.
+TEST_F(ModuleSaveFaultTest, AnotherProgramsSaveWaitsForThisOne) {
+    using HoldFn = void(__cdecl*)(void* started, void* resume);
+    const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
+    ASSERT_NE(hold, nullptr);
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE saved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const std::string list = folder_.File("quorvel.txt");
+    std::thread other([&] {
+        WaitForSingleObject(started, INFINITE);
+        std::memcpy(g_modulePath, list.c_str(), list.size() + 1);
+        ReleasePlugin();
+        LoadAddressList();
+        EXPECT_TRUE(AddAddress("theirs@example.net"));
+        EXPECT_TRUE(SaveAddressList());
+        SetEvent(saved);
+    });
+    std::thread user([&] {
+        WaitForSingleObject(started, INFINITE);
+        EXPECT_EQ(WaitForSingleObject(saved, 1000), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the other program saved in the middle of this save";
+        SetEvent(resume);
+    });
+    hold(started, resume);
+    EXPECT_EQ(page_->Save(), 1);
+    user.join();
+    other.join();
+    ReleasePlugin();
+    g_modulePath[0] = '\0';
+    const std::string file = folder_.Read("quorvel.txt");
+    EXPECT_NE(file.find("new@example.com\r\n"), std::string::npos) << "this save's edit was lost";
+    EXPECT_NE(file.find("theirs@example.net\r\n"), std::string::npos)
+        << "the other program's entry was lost";
+    for (HANDLE event : {started, resume, saved}) CloseHandle(event);
 }
 
 // Another program held the file when the host loaded the module: the list is
