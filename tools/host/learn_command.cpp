@@ -117,7 +117,7 @@ class Learner {
                 std::string failure;
                 ReadOutcome outcome;
                 try {
-                    outcome = ReadMails(file, sink, bytes_, failure);
+                    outcome = ReadMails(file, sink, bytes_, failure, &progress_);
                 } catch (const std::bad_alloc&) {
                     outcome = ReadOutcome::kFailed;
                     failure = "out of memory";
@@ -131,7 +131,8 @@ class Learner {
     void Good(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
         if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
-        const std::vector<Header> headers = ParseHeaders(data, size);
+        std::vector<Header>& headers = headers_;
+        ParseHeaders(data, size, headers);
         ++proposal_.mails;
         if (AddressValues(headers).empty()) {
             ++proposal_.withoutHeaders;
@@ -146,6 +147,11 @@ class Learner {
         }
         std::vector<uint32_t> kind;
         for (const std::string& address : found) {
+            const auto seen = ids_.find(address);
+            if (seen != ids_.end()) {
+                kind.push_back(seen->second);
+                continue;
+            }
             // The address goes in first, so that memory running out in between
             // never leaves an id that names no address.
             const auto id = static_cast<uint32_t>(addresses_.size());
@@ -158,10 +164,11 @@ class Learner {
         ++kinds_[kind];
     }
 
-    void Spam(const char* data, size_t size) {
+    void Spam(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
-        if (!data) return;
-        const std::vector<Header> headers = ParseHeaders(data, size);
+        if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
+        std::vector<Header>& headers = headers_;
+        ParseHeaders(data, size, headers);
         ++proposal_.spamMails;
         const std::vector<const std::string*> values = AddressValues(headers);
         if (values.empty()) {
@@ -187,16 +194,37 @@ class Learner {
             counts.push_back(kind.second);
         }
         // Which mails each address lets through by the plug-in's rule: those
-        // naming it, and those naming an address that holds it as a part.
+        // naming it, and those naming an address that holds it as a part. A
+        // part spans the whole's first "@", so it is an address whose text
+        // before its own first "@" ends the whole's local part and whose rest,
+        // not empty, starts the whole's domain: looked up by that local part,
+        // not by every piece of the whole.
+        std::unordered_map<std::string, std::vector<uint32_t>> byLocal;
+        for (uint32_t id = 0; id < addresses_.size(); ++id) {
+            const std::string& address = addresses_[id];
+            const size_t at = address.find('@');
+            if (at != std::string::npos && at + 1 < address.size()) {
+                byLocal[address.substr(0, at)].push_back(id);
+            }
+        }
         std::vector<std::vector<uint32_t>> covers(addresses_.size());
+        std::string local;
         for (uint32_t id = 0; id < addresses_.size(); ++id) {
             const std::string& whole = addresses_[id];
             const size_t at = whole.find('@');
+            if (at == std::string::npos) continue;
             for (size_t begin = 0; begin <= at; ++begin) {
-                for (size_t end = at + 2; end <= whole.size(); ++end) {
-                    const auto part = ids_.find(whole.substr(begin, end - begin));
-                    if (part == ids_.end()) continue;
-                    auto& into = covers[part->second];
+                local.assign(whole, begin, at - begin);
+                const auto parts = byLocal.find(local);
+                if (parts == byLocal.end()) continue;
+                for (const uint32_t part : parts->second) {
+                    const std::string& text = addresses_[part];
+                    const size_t rest = text.size() - (at - begin);
+                    if (rest > whole.size() - at ||
+                        whole.compare(at, rest, text, at - begin, rest) != 0) {
+                        continue;
+                    }
+                    auto& into = covers[part];
                     into.insert(into.end(), kindsOf[id].begin(), kindsOf[id].end());
                 }
             }
@@ -318,6 +346,7 @@ class Learner {
 
     void Unreadable(const std::string& path, const std::string& reason) {
         ++proposal_.unreadable;
+        progress_.Clear();
         std::fprintf(err_, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
     }
 
@@ -325,6 +354,7 @@ class Learner {
     std::FILE* err_;
     ProgressLine progress_;
     uint64_t bytes_ = 0;
+    std::vector<Header> headers_;  // the mail being read, its memory kept for the next
     std::unordered_map<std::string, uint32_t> ids_;
     std::vector<std::string> addresses_;
     // Mails that name the same addresses are one kind, counted, so that an
@@ -365,8 +395,8 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
             learner.Good(label, data, size);
         });
         learner.Propose(domains);
-        learner.Read(spam, [&](const std::string&, const char* data, size_t size) {
-            learner.Spam(data, size);
+        learner.Read(spam, [&](const std::string& label, const char* data, size_t size) {
+            learner.Spam(label, data, size);
         });
     }
     return proposal;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -144,8 +145,16 @@ class MailSplitter {
         state_ = kHeaders;
     }
 
-    std::string Label() const {
-        return mbox_ ? path_ + " [" + std::to_string(index_) + "]" : path_;
+    // Built in one string kept from mail to mail.
+    const std::string& Label() {
+        if (!mbox_) return path_;
+        char number[24];
+        char* end = std::to_chars(number, number + sizeof number, index_).ptr;
+        label_.assign(path_)
+            .append(" [")
+            .append(number, static_cast<size_t>(end - number))
+            .append("]");
+        return label_;
     }
 
     void Emit() {
@@ -170,6 +179,7 @@ class MailSplitter {
     const MailSink& sink_;
     State state_;
     std::string headers_;
+    std::string label_;
     size_t lineStart_ = 0;  // where the line being read starts in headers_
     char head_[5] = {};     // the first bytes of a line outside the headers
     size_t headLength_ = 0;
@@ -195,7 +205,7 @@ void CollectInputs(const std::string& path, std::vector<InputFile>& files,
 }
 
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
-                      std::string& failure) {
+                      std::string& failure, ProgressLine* progress) {
     std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.path.c_str(), "rb"));
     if (!stream) {
         failure = std::string("cannot open: ") + std::strerror(errno);
@@ -209,6 +219,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     MailSplitter splitter(file.path, IsMbox(chunk.data(), got), sink);
     for (;;) {
         bytesRead += got;
+        if (progress) progress->Bytes(bytesRead);
         splitter.Feed(chunk.data(), got);
         if (got < chunk.size()) break;
         got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
@@ -221,23 +232,39 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     return ReadOutcome::kRead;
 }
 
-ProgressLine::ProgressLine(std::FILE* terminal)
-    : terminal_(terminal), started_(NowMs()), shown_(started_) {}
+ProgressLine::ProgressLine(std::FILE* terminal, int64_t intervalMs)
+    : terminal_(terminal), intervalMs_(intervalMs), started_(NowMs()), shown_(started_) {}
 
 ProgressLine::~ProgressLine() {
-    if (drawn_) std::fprintf(terminal_, "\r%60s\r", "");
+    Clear();
+}
+
+void ProgressLine::Clear() {
+    if (!drawn_) return;
+    std::fprintf(terminal_, "\r%60s\r", "");
+    std::fflush(terminal_);
+    drawn_ = false;
 }
 
 void ProgressLine::Mail(uint64_t bytesSoFar) {
-    // The clock is asked only every so many mails: tens of thousands arrive a second.
-    if (!terminal_ || ++mails_ % 1024 != 0) return;
+    // The clock is asked only every so many mails: tens of thousands arrive a
+    // second. Long mails move the line through Bytes, once a chunk.
+    if (terminal_ && ++mails_ % 1024 == 0) Update(bytesSoFar);
+}
+
+void ProgressLine::Bytes(uint64_t bytesSoFar) {
+    if (terminal_) Update(bytesSoFar);
+}
+
+void ProgressLine::Update(uint64_t bytesSoFar) {
     const int64_t now = NowMs();
-    if (now - shown_ < 1000) return;
+    if (now - shown_ < intervalMs_) return;
     shown_ = now;
     const double seconds = static_cast<double>(now - started_) / 1000.0;
     const double megabytes = static_cast<double>(bytesSoFar) / 1e6;
     std::fprintf(terminal_, "\r%llu mails, %.0f MB, %.0f MB/s   ",
-                 static_cast<unsigned long long>(mails_), megabytes, megabytes / seconds);
+                 static_cast<unsigned long long>(mails_), megabytes,
+                 seconds > 0 ? megabytes / seconds : 0.0);
     std::fflush(terminal_);
     drawn_ = true;
 }

@@ -27,12 +27,13 @@ Line LineAt(const char* data, size_t size, size_t pos) {
     return line;
 }
 
-std::string Text(const char* data, size_t begin, size_t end) {
-    std::string text(data + begin, end - begin);
-    for (char& c : text) {
-        if (c == '\0') c = ' ';
+// Appends data[begin, end) to text, NUL bytes as blanks.
+void AppendText(std::string& text, const char* data, size_t begin, size_t end) {
+    const size_t from = text.size();
+    text.append(data + begin, end - begin);
+    for (size_t i = from; i < text.size(); ++i) {
+        if (text[i] == '\0') text[i] = ' ';
     }
-    return text;
 }
 
 void TrimBlanks(std::string& text) {
@@ -40,7 +41,8 @@ void TrimBlanks(std::string& text) {
     while (end > 0 && IsBlank(text[end - 1])) --end;
     size_t begin = 0;
     while (begin < end && IsBlank(text[begin])) ++begin;
-    text = text.substr(begin, end - begin);
+    text.erase(end);
+    text.erase(0, begin);
 }
 
 bool StartsWithFrom(const char* data, size_t size, size_t pos) {
@@ -51,6 +53,14 @@ bool StartsWithFrom(const char* data, size_t size, size_t pos) {
 
 std::vector<Header> ParseHeaders(const char* data, size_t size) {
     std::vector<Header> headers;
+    ParseHeaders(data, size, headers);
+    return headers;
+}
+
+void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
+    // headers[0, count) are this mail's; the rest are kept from an earlier one
+    // until they are written over.
+    size_t count = 0;
     // Whether continuation lines belong to the last header or to a dropped line.
     bool continuing = false;
     for (size_t pos = 0; pos < size;) {
@@ -59,21 +69,26 @@ std::vector<Header> ParseHeaders(const char* data, size_t size) {
         if (line.begin == line.end) break;  // the empty line before the body
         if (IsBlank(data[line.begin])) {
             // Unfolding removes only the line break; the blanks stay.
-            if (continuing) headers.back().value += Text(data, line.begin, line.end);
+            if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end);
             continue;
         }
         const void* colon = std::memchr(data + line.begin, ':', line.end - line.begin);
         continuing = false;
         if (!colon) continue;
         const size_t colonAt = static_cast<size_t>(static_cast<const char*>(colon) - data);
-        Header header{Text(data, line.begin, colonAt), Text(data, colonAt + 1, line.end)};
+        if (count == headers.size()) headers.emplace_back();
+        Header& header = headers[count];
+        header.name.clear();
+        AppendText(header.name, data, line.begin, colonAt);
         TrimBlanks(header.name);  // "To :" is an old but valid spelling
         if (header.name.empty()) continue;
-        headers.push_back(std::move(header));
+        header.value.clear();
+        AppendText(header.value, data, colonAt + 1, line.end);
+        ++count;
         continuing = true;
     }
+    headers.resize(count);
     for (Header& header : headers) TrimBlanks(header.value);
-    return headers;
 }
 
 bool IsMbox(const char* data, size_t size) {
