@@ -67,34 +67,44 @@ int64_t NowMs() {
 // Cuts a stream of bytes into mails and keeps only each one's header block. A
 // line is looked at when its line feed arrives, so a line may span any number
 // of chunks; of a body line only its first five bytes are kept, enough to tell
-// an mbox separator.
+// an mbox separator, and those only when it spans chunks.
 class MailSplitter {
   public:
     MailSplitter(const std::string& path, bool mbox, const MailSink& sink)
         : path_(path), mbox_(mbox), sink_(sink), state_(mbox ? kOutside : kHeaders) {}
 
     void Feed(const char* data, size_t size) {
-        while (size > 0) {
-            const void* lf = std::memchr(data, '\n', size);
-            const size_t take =
-                lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
-            if (state_ == kHeaders) {
-                if (take > kMaxHeaderBlock - headers_.size()) {
-                    TooLarge();
-                } else {
-                    headers_.append(data, take);
+        const char* const end = data + size;
+        // The header block being read while it lies whole in this chunk, from
+        // block on: handed over from the chunk, and copied into headers_ only
+        // when the chunk ends inside it. Most mails never need the copy.
+        const char* block = nullptr;
+        static_assert(kChunkSize <= kMaxHeaderBlock, "a block in one chunk is never too large");
+        while (data < end) {
+            const char* lf = FindByte(data, static_cast<size_t>(end - data), '\n');
+            const size_t take = lf ? static_cast<size_t>(lf - data) + 1 : size;
+            const char* const next = data + take;
+            if (state_ == kHeaders && headers_.empty() && !block) block = data;
+            if (block && lf) {
+                HeaderLineInChunk(block, data, take);
+            } else if (!block && state_ != kHeaders && !partial_ && lf) {
+                // A body line whole in the chunk: only its first bytes count.
+                if (mbox_ && IsSeparator(data, take)) StartMail();
+            } else {
+                if (block) {
+                    // The chunk ends inside this header line.
+                    headers_.assign(block, static_cast<size_t>(data - block));
+                    lineStart_ = headers_.size();
+                    block = nullptr;
                 }
+                FeedLine(data, take, lf != nullptr);
             }
-            if (state_ != kHeaders) {
-                const size_t room = sizeof head_ - headLength_;
-                const size_t copy = take < room ? take : room;
-                std::memcpy(head_ + headLength_, data, copy);
-                headLength_ += copy;
-            }
-            partial_ = true;
-            if (lf) EndLine();
-            data += take;
+            data = next;
             size -= take;
+        }
+        if (block) {
+            headers_.assign(block, static_cast<size_t>(end - block));
+            lineStart_ = headers_.size();
         }
     }
 
@@ -106,8 +116,47 @@ class MailSplitter {
   private:
     enum State { kOutside, kHeaders, kBody };
 
+    // A whole line of a header block that started in this chunk at block.
+    void HeaderLineInChunk(const char*& block, const char* line, size_t size) {
+        if (mbox_ && IsSeparator(line, size)) {
+            sink_(Label(), block, static_cast<size_t>(line - block));
+            StartMail();
+            block = nullptr;
+            return;
+        }
+        size_t length = size - 1;  // without its line feed
+        if (length > 0 && line[length - 1] == '\r') --length;
+        if (length == 0) {
+            sink_(Label(), block, static_cast<size_t>(line + size - block));
+            state_ = kBody;
+            headLength_ = 0;
+            block = nullptr;
+        }
+    }
+
+    // A line or the part of it in this chunk, copied where its mail needs it.
+    void FeedLine(const char* data, size_t take, bool lf) {
+        if (state_ == kHeaders) {
+            if (take > kMaxHeaderBlock - headers_.size()) {
+                TooLarge();
+            } else {
+                headers_.append(data, take);
+            }
+        }
+        if (state_ != kHeaders) {
+            const size_t room = sizeof head_ - headLength_;
+            const size_t copy = take < room ? take : room;
+            std::memcpy(head_ + headLength_, data, copy);
+            headLength_ += copy;
+        }
+        partial_ = true;
+        if (lf) EndLine();
+    }
+
+    // Byte by byte: a call to the C runtime's memcmp for every line costs more.
     static bool IsSeparator(const char* line, size_t size) {
-        return size >= 5 && std::memcmp(line, "From ", 5) == 0;
+        return size >= 5 && line[0] == 'F' && line[1] == 'r' && line[2] == 'o' && line[3] == 'm' &&
+               line[4] == ' ';
     }
 
     void EndLine() {

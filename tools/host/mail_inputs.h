@@ -90,5 +90,6 @@ struct FolderEntry {
 // The folder's entries other than . and .., in no particular order; false when
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
-// Whether the stream writes to a terminal rather than to a file or a pipe.
+// Whether the stream writes to a terminal rather than to a file, a pipe or a
+// device such as NUL.
 bool IsTerminal(std::FILE* stream);

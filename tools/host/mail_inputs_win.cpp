@@ -26,6 +26,10 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
     return true;
 }
 
+// A console, not merely a character device: NUL is one too, and output sent
+// there is redirected like output to a file.
 bool IsTerminal(std::FILE* stream) {
-    return _isatty(_fileno(stream)) != 0;
+    const intptr_t handle = _get_osfhandle(_fileno(stream));
+    DWORD mode;
+    return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
 }

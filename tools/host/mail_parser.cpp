@@ -1,6 +1,12 @@
 #include "tools/host/mail_parser.h"
 
+#include <cstdint>
 #include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#define QUORVEL_X86 1
+#endif
 
 namespace {
 
@@ -17,10 +23,10 @@ struct Line {
 };
 
 Line LineAt(const char* data, size_t size, size_t pos) {
-    const void* lf = std::memchr(data + pos, '\n', size - pos);
+    const char* lf = FindByte(data + pos, size - pos, '\n');
     Line line{pos, size, size};
     if (lf) {
-        line.end = static_cast<size_t>(static_cast<const char*>(lf) - data);
+        line.end = static_cast<size_t>(lf - data);
         line.next = line.end + 1;
     }
     if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
@@ -31,6 +37,7 @@ Line LineAt(const char* data, size_t size, size_t pos) {
 void AppendText(std::string& text, const char* data, size_t begin, size_t end) {
     const size_t from = text.size();
     text.append(data + begin, end - begin);
+    if (!FindByte(data + begin, end - begin, '\0')) return;
     for (size_t i = from; i < text.size(); ++i) {
         if (text[i] == '\0') text[i] = ' ';
     }
@@ -41,15 +48,68 @@ void TrimBlanks(std::string& text) {
     while (end > 0 && IsBlank(text[end - 1])) --end;
     size_t begin = 0;
     while (begin < end && IsBlank(text[begin])) ++begin;
-    text.erase(end);
-    text.erase(0, begin);
+    if (end < text.size()) text.erase(end);
+    if (begin > 0) text.erase(0, begin);
 }
+
+const char* FindByteInWords(const char* data, const char* end, char c) {
+    while (data < end && reinterpret_cast<uintptr_t>(data) % sizeof(size_t) != 0) {
+        if (*data == c) return data;
+        ++data;
+    }
+    // A word holds c where word ^ pattern has a zero byte; the test for one
+    // is exact about whether there is one, not about where.
+    constexpr size_t kOnes = ~size_t{0} / 0xFF;
+    constexpr size_t kHighs = kOnes * 0x80;
+    const size_t pattern = kOnes * static_cast<unsigned char>(c);
+    for (; static_cast<size_t>(end - data) >= sizeof(size_t); data += sizeof(size_t)) {
+        size_t word;
+        std::memcpy(&word, data, sizeof word);
+        word ^= pattern;
+        if ((word - kOnes) & ~word & kHighs) break;
+    }
+    for (; data < end; ++data) {
+        if (*data == c) return data;
+    }
+    return nullptr;
+}
+
+#ifdef QUORVEL_X86
+bool HasSse2() {
+#if defined(__x86_64__)
+    return true;
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+#endif
+}
+
+const bool g_hasSse2 = HasSse2();
+
+__attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const char* end,
+                                                         char c) {
+    const __m128i pattern = _mm_set1_epi8(c);
+    for (; end - data >= 16; data += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern));
+        if (hits != 0) return data + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    return FindByteInWords(data, end, c);
+}
+#endif
 
 bool StartsWithFrom(const char* data, size_t size, size_t pos) {
     return size - pos >= 5 && std::memcmp(data + pos, "From ", 5) == 0;
 }
 
 }  // namespace
+
+const char* FindByte(const char* data, size_t size, char c) {
+#ifdef QUORVEL_X86
+    if (g_hasSse2) return FindByteSse2(data, data + size, c);
+#endif
+    return FindByteInWords(data, data + size, c);
+}
 
 std::vector<Header> ParseHeaders(const char* data, size_t size) {
     std::vector<Header> headers;
@@ -72,10 +132,10 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
             if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end);
             continue;
         }
-        const void* colon = std::memchr(data + line.begin, ':', line.end - line.begin);
+        const char* colon = FindByte(data + line.begin, line.end - line.begin, ':');
         continuing = false;
         if (!colon) continue;
-        const size_t colonAt = static_cast<size_t>(static_cast<const char*>(colon) - data);
+        const size_t colonAt = static_cast<size_t>(colon - data);
         if (count == headers.size()) headers.emplace_back();
         Header& header = headers[count];
         header.name.clear();
@@ -83,7 +143,10 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         TrimBlanks(header.name);  // "To :" is an old but valid spelling
         if (header.name.empty()) continue;
         header.value.clear();
-        AppendText(header.value, data, colonAt + 1, line.end);
+        // Blanks at the start go in the end anyway; skipped here, they are never moved.
+        size_t valueAt = colonAt + 1;
+        while (valueAt < line.end && IsBlank(data[valueAt])) ++valueAt;
+        AppendText(header.value, data, valueAt, line.end);
         ++count;
         continuing = true;
     }

@@ -21,6 +21,12 @@ std::vector<Header> ParseHeaders(const char* data, size_t size);
 // next: a reader of many mails allocates only for a longer header than before.
 void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
 
+// The first c in data[0, size), or null: memchr, 16 bytes at a time where the
+// processor has SSE2, else a machine word at a time. The C runtime's memchr
+// under Wine looks at one byte at a time, and mail reading is mostly looking
+// for line feeds.
+const char* FindByte(const char* data, size_t size, char c);
+
 // One mail inside a larger buffer.
 struct MailSpan {
     size_t offset;
