@@ -72,6 +72,9 @@ bool ListIsEmpty(CheckMailFn check) {
 }
 
 bool IsAddressHeader(const std::string& name) {
+    // Most headers are told apart by their first letter.
+    const char first = name.empty() ? '\0' : static_cast<char>(name[0] | 0x20);
+    if (first != 't' && first != 'c' && first != 'e' && first != 'r') return false;
     for (const char* known : {"To", "Cc", "Envelope-To", "Received"}) {
         if (EqualsAsciiNoCase(name, known)) return true;
     }

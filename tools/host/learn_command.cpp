@@ -55,24 +55,36 @@ void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<st
     }
 }
 
+// Where "for", in any case of letters, stands in text from from on.
+size_t FindFor(const std::string& text, size_t from) {
+    for (size_t at = from; at + 3 <= text.size(); ++at) {
+        if ((text[at] | 0x20) == 'f' && (text[at + 1] | 0x20) == 'o' &&
+            (text[at + 2] | 0x20) == 'r') {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
 // The address after each blank-delimited "for" in a Received value: the
-// recipient the receiving server delivered this copy to.
+// recipient the receiving server delivered this copy to. Read in the value as
+// it is: only "for" depends on the case of letters, and addresses are folded
+// as they are taken.
 void ForClauses(const std::string& value, std::vector<std::string>& found) {
-    const std::string folded = Folded(value);
-    for (size_t at = folded.find("for"); at != std::string::npos; at = folded.find("for", at + 3)) {
-        if (at == 0 || !IsBlank(folded[at - 1]) || at + 3 >= folded.size() ||
-            !IsBlank(folded[at + 3])) {
+    for (size_t at = FindFor(value, 0); at != std::string::npos; at = FindFor(value, at + 3)) {
+        if (at == 0 || !IsBlank(value[at - 1]) || at + 3 >= value.size() ||
+            !IsBlank(value[at + 3])) {
             continue;
         }
         size_t start = at + 3;
-        while (start < folded.size() && IsBlank(folded[start])) ++start;
+        while (start < value.size() && IsBlank(value[start])) ++start;
         size_t end;
-        if (start < folded.size() && folded[start] == '<') {
-            end = folded.find('>', ++start);
+        if (start < value.size() && value[start] == '<') {
+            end = value.find('>', ++start);
         } else {
-            end = folded.find_first_of(" \t;", start);
+            end = value.find_first_of(" \t;", start);
         }
-        AddressesIn(folded, start, std::min(end, folded.size()), found);
+        AddressesIn(value, start, std::min(end, value.size()), found);
     }
 }
 
@@ -94,13 +106,80 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
     return reason;
 }
 
-std::vector<const std::string*> AddressValues(const std::vector<Header>& headers) {
-    std::vector<const std::string*> values;
+void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {
+    values.clear();
     for (const Header& header : headers) {
         if (IsAddressHeader(header.name)) values.push_back(&header.value);
     }
-    return values;
 }
+
+bool HasAddressHeader(const std::vector<Header>& headers) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [](const Header& header) { return IsAddressHeader(header.name); });
+}
+
+// The id of each address seen, by its text: open addressing over a table of
+// ids into the addresses, each beside its hash. Asked for every address of
+// every mail, so a lookup costs one hash and mostly one comparison.
+class AddressIds {
+  public:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+
+    explicit AddressIds(const std::vector<std::string>& texts) : texts_(texts) {}
+
+    uint32_t Find(const std::string& text) const {
+        if (slots_.empty()) return kNone;
+        const uint32_t hash = Hash(text);
+        for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot& slot = slots_[i];
+            if (slot.id == kNone) return kNone;
+            if (slot.hash == hash && texts_[slot.id] == text) return slot.id;
+        }
+    }
+
+    // The text is texts[id], not yet known.
+    void Add(uint32_t id) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{0, kNone});
+            old.swap(slots_);
+            for (const Slot& slot : old) {
+                if (slot.id != kNone) Place(slot);
+            }
+        }
+        Place({Hash(texts_[id]), id});
+        ++count_;
+    }
+
+  private:
+    struct Slot {
+        uint32_t hash;
+        uint32_t id;
+    };
+
+    static uint32_t Hash(const std::string& text) {
+        uint32_t hash = 2166136261u;
+        for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        return hash;
+    }
+
+    void Place(const Slot& slot) {
+        size_t i = slot.hash & (slots_.size() - 1);
+        while (slots_[i].id != kNone) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot;
+    }
+
+    const std::vector<std::string>& texts_;
+    std::vector<Slot> slots_;  // a power of two of them, at most half in use
+    size_t count_ = 0;
+};
+
+struct KindHash {
+    size_t operator()(const std::vector<uint32_t>& kind) const {
+        uint64_t hash = 14695981039346656037u;
+        for (const uint32_t id : kind) hash = (hash ^ id) * 1099511628211u;
+        return static_cast<size_t>(hash ^ (hash >> 32));
+    }
+};
 
 class Learner {
   public:
@@ -134,7 +213,7 @@ class Learner {
         std::vector<Header>& headers = headers_;
         ParseHeaders(data, size, headers);
         ++proposal_.mails;
-        if (AddressValues(headers).empty()) {
+        if (!HasAddressHeader(headers)) {
             ++proposal_.withoutHeaders;
             return;
         }
@@ -145,20 +224,18 @@ class Learner {
             }
             return;
         }
-        std::vector<uint32_t> kind;
+        std::vector<uint32_t>& kind = kind_;
+        kind.clear();
         for (const std::string& address : found) {
-            const auto seen = ids_.find(address);
-            if (seen != ids_.end()) {
-                kind.push_back(seen->second);
-                continue;
+            uint32_t id = ids_.Find(address);
+            if (id == AddressIds::kNone) {
+                // The address goes in first, so that memory running out in
+                // between never leaves an id that names no address.
+                id = static_cast<uint32_t>(addresses_.size());
+                addresses_.push_back(address);
+                ids_.Add(id);
             }
-            // The address goes in first, so that memory running out in between
-            // never leaves an id that names no address.
-            const auto id = static_cast<uint32_t>(addresses_.size());
-            addresses_.push_back(address);
-            const auto known = ids_.emplace(address, id);
-            if (!known.second) addresses_.pop_back();
-            kind.push_back(known.first->second);
+            kind.push_back(id);
         }
         std::sort(kind.begin(), kind.end());
         ++kinds_[kind];
@@ -170,7 +247,8 @@ class Learner {
         std::vector<Header>& headers = headers_;
         ParseHeaders(data, size, headers);
         ++proposal_.spamMails;
-        const std::vector<const std::string*> values = AddressValues(headers);
+        std::vector<const std::string*>& values = values_;
+        AddressValues(headers, values);
         if (values.empty()) {
             ++proposal_.spamWithoutHeaders;
             return;
@@ -354,12 +432,17 @@ class Learner {
     std::FILE* err_;
     ProgressLine progress_;
     uint64_t bytes_ = 0;
-    std::vector<Header> headers_;  // the mail being read, its memory kept for the next
-    std::unordered_map<std::string, uint32_t> ids_;
+    // The mail being read, its memory kept for the next.
+    std::vector<Header> headers_;
+    std::vector<uint32_t> kind_;
+    std::vector<const std::string*> values_;
     std::vector<std::string> addresses_;
+    AddressIds ids_{addresses_};
     // Mails that name the same addresses are one kind, counted, so that an
     // archive of millions of mails takes memory by what it names, not its size.
-    std::map<std::vector<uint32_t>, uint64_t> kinds_;
+    // Looked up once a mail, so hashed rather than ordered: the proposal does
+    // not depend on the order of the kinds.
+    std::unordered_map<std::vector<uint32_t>, uint64_t, KindHash> kinds_;
 };
 
 unsigned long long U(uint64_t n) {
