@@ -81,6 +81,15 @@ class MailSplitter {
         const char* block = nullptr;
         static_assert(kChunkSize <= kMaxHeaderBlock, "a block in one chunk is never too large");
         while (data < end) {
+            if (!block && state_ != kHeaders && !partial_) {
+                // Outside the headers only separators count: in a single mail
+                // nothing does, in an mbox the lines that may be one.
+                if (!mbox_) return;
+                const char* const line = NextPossibleSeparator(data, end);
+                size -= static_cast<size_t>(line - data);
+                data = line;
+                if (data == end) break;
+            }
             const char* lf = FindByte(data, static_cast<size_t>(end - data), '\n');
             const size_t take = lf ? static_cast<size_t>(lf - data) + 1 : size;
             const char* const next = data + take;

@@ -74,6 +74,21 @@ const char* FindByteInWords(const char* data, const char* end, char c) {
     return nullptr;
 }
 
+// Whether the line at line, with five bytes or more before end, cannot be an
+// mbox separator.
+bool NoSeparatorAt(const char* line) {
+    return line[0] != 'F' || line[1] != 'r' || line[2] != 'o' || line[3] != 'm' || line[4] != ' ';
+}
+
+const char* NextPossibleSeparatorInWords(const char* line, const char* end) {
+    while (end - line >= 5 && NoSeparatorAt(line)) {
+        const char* lf = FindByteInWords(line, end, '\n');
+        if (!lf) break;
+        line = lf + 1;
+    }
+    return line;
+}
+
 #ifdef QUORVEL_X86
 bool HasSse2() {
 #if defined(__x86_64__)
@@ -96,6 +111,29 @@ __attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const
     }
     return FindByteInWords(data, end, c);
 }
+
+// Every line feed of a 16-byte block judged at once: bodies are mostly short lines.
+__attribute__((target("sse2"))) const char* NextPossibleSeparatorSse2(const char* line,
+                                                                      const char* end) {
+    if (end - line < 5 || !NoSeparatorAt(line)) return line;
+    const __m128i pattern = _mm_set1_epi8('\n');
+    const char* at = line;
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        for (unsigned hits =
+                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
+             hits != 0; hits &= hits - 1) {
+            line = at + __builtin_ctz(hits) + 1;
+            if (end - line < 5 || !NoSeparatorAt(line)) return line;
+        }
+    }
+    for (; at < end; ++at) {
+        if (*at != '\n') continue;
+        line = at + 1;
+        if (end - line < 5 || !NoSeparatorAt(line)) return line;
+    }
+    return line;
+}
 #endif
 
 bool StartsWithFrom(const char* data, size_t size, size_t pos) {
@@ -109,6 +147,13 @@ const char* FindByte(const char* data, size_t size, char c) {
     if (g_hasSse2) return FindByteSse2(data, data + size, c);
 #endif
     return FindByteInWords(data, data + size, c);
+}
+
+const char* NextPossibleSeparator(const char* data, const char* end) {
+#ifdef QUORVEL_X86
+    if (g_hasSse2) return NextPossibleSeparatorSse2(data, end);
+#endif
+    return NextPossibleSeparatorInWords(data, end);
 }
 
 std::vector<Header> ParseHeaders(const char* data, size_t size) {

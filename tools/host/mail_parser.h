@@ -27,6 +27,12 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
 // for line feeds.
 const char* FindByte(const char* data, size_t size, char c);
 
+// The first line of data[0, end) that may be an mbox separator: the line at
+// data or after a line feed that starts with "From ", has fewer than five bytes
+// before end, or runs to end without a line feed. What comes before it is
+// whole lines that are no separator.
+const char* NextPossibleSeparator(const char* data, const char* end);
+
 // One mail inside a larger buffer.
 struct MailSpan {
     size_t offset;
