@@ -10,6 +10,7 @@
 #include "tests/addresses/list_fixture.h"
 #include "tools/host/learn_command.h"
 #include "tools/host/list_health.h"
+#include "tools/host/mail_inputs.h"
 
 namespace {
 
@@ -203,6 +204,35 @@ TEST_F(LearnTest, FewestEntriesByThePluginsRuleWithWhatEachLetsThrough) {
               "Of 3 spam mails, the proposed list lets 2 through; 1 more passes whatever the list "
               "(no To, Cc, Envelope-To or Received header).\n");
     EXPECT_EQ(Printed(proposal, true, true), "ann.lee@example.com\nannie@example.org\n");
+}
+
+// Thousands of addresses, each named by two mails: each is learned once, and
+// found again, however its table has grown in between.
+TEST_F(LearnTest, EveryAddressIsKnownOnceHoweverManyThereAre) {
+    std::string mbox;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            mbox += "From x\nTo: " + std::string(round ? "U" : "u") + std::to_string(i) +
+                    "@example.com\n\n";
+        }
+    }
+    Mail("many.mbox", mbox);
+    const Proposal proposal = LearnFrom({Path("many.mbox")});
+    ASSERT_EQ(proposal.entries.size(), 3000u);
+    for (const ProposedEntry& entry : proposal.entries) {
+        EXPECT_EQ(entry.mails, 2u) << entry.text;
+        EXPECT_EQ(entry.only, 2u) << entry.text;
+    }
+}
+
+TEST_F(LearnTest, TheSpamPassNamesAMailItCouldNotReadAsTheGoodPassDoes) {
+    Mail("good.eml", "To: ann@example.com\n\n");
+    Mail("spam/huge.eml", "To: x@example.net\nX-Big: " + std::string(kMaxHeaderBlock, 'z'));
+    const Proposal proposal = LearnFrom({Path("good.eml")}, {Path("spam")});
+    EXPECT_EQ(errors_,
+              "quorvel-host: @/spam/huge.eml: header block larger than 64 MiB, not read\n");
+    EXPECT_EQ(proposal.unreadable, 1);
+    EXPECT_EQ(proposal.spamMails, 0u);
 }
 
 TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
