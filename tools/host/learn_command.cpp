@@ -36,13 +36,23 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string Folded(std::string text) {
-    for (char& c : text) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-    return text;
-}
+// The folded addresses of one mail. The strings of the mail before are
+// written over, so that a mail costs an allocation only for a longer address
+// than was read before.
+struct FoundAddresses {
+    std::vector<std::string> texts;  // the first count are this mail's
+    size_t count = 0;
+
+    void Add(const std::string& text, size_t begin, size_t end) {
+        if (count == texts.size()) texts.emplace_back();
+        std::string& address = texts[count++];
+        address.assign(text, begin, end - begin);
+        for (char& c : address) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    }
+};
 
 // The addresses around each "@" in text[from, to).
-void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<std::string>& found) {
+void AddressesIn(const std::string& text, size_t from, size_t to, FoundAddresses& found) {
     for (size_t at = text.find('@', from); at < to; at = text.find('@', at + 1)) {
         size_t begin = at;
         while (begin > from && IsLocalChar(text[begin - 1])) --begin;
@@ -51,7 +61,7 @@ void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<st
         while (end < to && IsDomainChar(text[end])) ++end;
         while (end > at + 1 && (text[end - 1] == '.' || text[end - 1] == '-')) --end;
         if (begin == at || end == at + 1 || end - begin > kMaxAddress) continue;
-        found.push_back(Folded(text.substr(begin, end - begin)));
+        found.Add(text, begin, end);
     }
 }
 
@@ -70,7 +80,7 @@ size_t FindFor(const std::string& text, size_t from) {
 // recipient the receiving server delivered this copy to. Read in the value as
 // it is: only "for" depends on the case of letters, and addresses are folded
 // as they are taken.
-void ForClauses(const std::string& value, std::vector<std::string>& found) {
+void ForClauses(const std::string& value, FoundAddresses& found) {
     for (size_t at = FindFor(value, 0); at != std::string::npos; at = FindFor(value, at + 3)) {
         if (at == 0 || !IsBlank(value[at - 1]) || at + 3 >= value.size() ||
             !IsBlank(value[at + 3])) {
@@ -90,6 +100,28 @@ void ForClauses(const std::string& value, std::vector<std::string>& found) {
 
 bool NamesAddresses(const std::string& name) {
     return IsAddressHeader(name) && !EqualsNoCase(name.c_str(), "Received");
+}
+
+// AddressesOf into found: sorted, each once.
+void CollectAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
+    found.count = 0;
+    for (const Header& header : headers) {
+        if (NamesAddresses(header.name)) {
+            AddressesIn(header.value, 0, header.value.size(), found);
+        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
+            ForClauses(header.value, found);
+        }
+    }
+    std::vector<std::string>& texts = found.texts;
+    std::sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(found.count));
+    // By swaps, not moves, so that no string gives up its memory.
+    size_t kept = 0;
+    for (size_t i = 0; i < found.count; ++i) {
+        if (kept > 0 && texts[i] == texts[kept - 1]) continue;
+        if (i != kept) texts[kept].swap(texts[i]);
+        ++kept;
+    }
+    found.count = kept;
 }
 
 std::string ReasonUnpassable(const std::vector<Header>& headers) {
@@ -217,8 +249,8 @@ class Learner {
             ++proposal_.withoutHeaders;
             return;
         }
-        const std::vector<std::string> found = AddressesOf(headers);
-        if (found.empty()) {
+        CollectAddresses(headers, found_);
+        if (found_.count == 0) {
             if (++proposal_.unpassable <= kMaxShown) {
                 proposal_.shown.push_back({label, ReasonUnpassable(headers)});
             }
@@ -226,7 +258,8 @@ class Learner {
         }
         std::vector<uint32_t>& kind = kind_;
         kind.clear();
-        for (const std::string& address : found) {
+        for (size_t i = 0; i < found_.count; ++i) {
+            const std::string& address = found_.texts[i];
             uint32_t id = ids_.Find(address);
             if (id == AddressIds::kNone) {
                 // The address goes in first, so that memory running out in
@@ -434,6 +467,7 @@ class Learner {
     uint64_t bytes_ = 0;
     // The mail being read, its memory kept for the next.
     std::vector<Header> headers_;
+    FoundAddresses found_;
     std::vector<uint32_t> kind_;
     std::vector<const std::string*> values_;
     std::vector<std::string> addresses_;
@@ -456,17 +490,10 @@ const char* Plural(uint64_t n) {
 }  // namespace
 
 std::vector<std::string> AddressesOf(const std::vector<Header>& headers) {
-    std::vector<std::string> found;
-    for (const Header& header : headers) {
-        if (NamesAddresses(header.name)) {
-            AddressesIn(header.value, 0, header.value.size(), found);
-        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
-            ForClauses(header.value, found);
-        }
-    }
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end()), found.end());
-    return found;
+    FoundAddresses found;
+    CollectAddresses(headers, found);
+    found.texts.resize(found.count);
+    return std::move(found.texts);
 }
 
 Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
