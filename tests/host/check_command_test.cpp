@@ -225,6 +225,17 @@ TEST_F(LearnTest, EveryAddressIsKnownOnceHoweverManyThereAre) {
     }
 }
 
+// An entry lets through the mails of every address it stands in: at the end
+// of the local part, at the start of the domain, or both.
+TEST_F(LearnTest, AnEntryCountsTheLongerAddressesThatHoldIt) {
+    Mail("1.eml", "To: ann@example.com\n\n");
+    Mail("2.eml", "To: jo.ann@example.com.au\n\n");
+    Mail("3.eml", "To: ann@example.community\n\n");
+    Mail("4.eml", "To: nn@example.com, ann@example.org\n\n");
+    Mail("5.eml", "To: ann@example.co\n\n");
+    EXPECT_EQ(Entries(LearnFrom({Path("")})), "ann@example.co 4/4/0\nann@example.org 1/1/0\n");
+}
+
 TEST_F(LearnTest, TheSpamPassNamesAMailItCouldNotReadAsTheGoodPassDoes) {
     Mail("good.eml", "To: ann@example.com\n\n");
     Mail("spam/huge.eml", "To: x@example.net\nX-Big: " + std::string(kMaxHeaderBlock, 'z'));

@@ -189,6 +189,19 @@ TEST_F(InputsTest, AHeaderBlockTooLargeIsReportedAndTheNextMailStillRead) {
     EXPECT_EQ(read.blocks, (std::vector<std::string>{"(too large)", "To: y\n\n"}));
 }
 
+// Output sent to the null device is redirected, not shown: it gets the
+// buffering of a file and never the progress line.
+TEST(IsTerminal, TheNullDeviceIsNone) {
+#ifdef _WIN32
+    std::FILE* device = std::fopen("NUL", "wb");
+#else
+    std::FILE* device = std::fopen("/dev/null", "wb");
+#endif
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(IsTerminal(device));
+    std::fclose(device);
+}
+
 TEST(JoinPath, KeepsTheSeparatorThePathUses) {
     const struct {
         const char* path;
