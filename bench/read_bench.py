@@ -13,7 +13,7 @@ import statistics
 import subprocess
 import sys
 
-ROUNDS = 3
+ROUNDS = 5
 
 
 def machine():
@@ -70,6 +70,7 @@ def main():
                     cwd=work, check=True, capture_output=True, text=True)
                 seconds, peak = map(float, result.stdout.split())
                 runs[name].append((seconds, peak))
+                print(name, seconds, peak, file=sys.stderr)
         loads.append(load())
         with open(os.path.join(work, "check.out"), "rb") as verdicts:
             summary = verdicts.read().splitlines()[-1].decode()

@@ -33,11 +33,11 @@ Line LineAt(const char* data, size_t size, size_t pos) {
     return line;
 }
 
-// Appends data[begin, end) to text, NUL bytes as blanks.
-void AppendText(std::string& text, const char* data, size_t begin, size_t end) {
+// Appends data[begin, end) to text, NUL bytes as blanks when there may be any.
+void AppendText(std::string& text, const char* data, size_t begin, size_t end, bool nul) {
     const size_t from = text.size();
     text.append(data + begin, end - begin);
-    if (!FindByte(data + begin, end - begin, '\0')) return;
+    if (!nul || !FindByte(data + begin, end - begin, '\0')) return;
     for (size_t i = from; i < text.size(); ++i) {
         if (text[i] == '\0') text[i] = ' ';
     }
@@ -166,6 +166,8 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
     // headers[0, count) are this mail's; the rest are kept from an earlier one
     // until they are written over.
     size_t count = 0;
+    // Asked once for the whole block rather than for every piece of it.
+    const bool nul = FindByte(data, size, '\0') != nullptr;
     // Whether continuation lines belong to the last header or to a dropped line.
     bool continuing = false;
     for (size_t pos = 0; pos < size;) {
@@ -174,7 +176,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         if (line.begin == line.end) break;  // the empty line before the body
         if (IsBlank(data[line.begin])) {
             // Unfolding removes only the line break; the blanks stay.
-            if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end);
+            if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end, nul);
             continue;
         }
         const char* colon = FindByte(data + line.begin, line.end - line.begin, ':');
@@ -184,14 +186,14 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         if (count == headers.size()) headers.emplace_back();
         Header& header = headers[count];
         header.name.clear();
-        AppendText(header.name, data, line.begin, colonAt);
+        AppendText(header.name, data, line.begin, colonAt, nul);
         TrimBlanks(header.name);  // "To :" is an old but valid spelling
         if (header.name.empty()) continue;
         header.value.clear();
         // Blanks at the start go in the end anyway; skipped here, they are never moved.
         size_t valueAt = colonAt + 1;
         while (valueAt < line.end && IsBlank(data[valueAt])) ++valueAt;
-        AppendText(header.value, data, valueAt, line.end);
+        AppendText(header.value, data, valueAt, line.end, nul);
         ++count;
         continuing = true;
     }
