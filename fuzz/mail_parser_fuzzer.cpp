@@ -83,10 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckClean(headers);
     OnExactBlock<bool>(data, size, [](const char* block, size_t n) {
         ParseHeaders(block, n, g_reused);
-        if (FindByte(block, n, '\n') != std::memchr(block, '\n', n)) Fail("FindByte is not memchr");
-        if (NextPossibleSeparator(block, block + n) !=
-            PlainNextPossibleSeparator(block, block + n)) {
-            Fail("NextPossibleSeparator passes a line that may be a separator");
+        for (const bool wide : {false, true}) {
+            UseWideScans(wide);
+            if (FindByte(block, n, '\n') != std::memchr(block, '\n', n)) {
+                Fail("FindByte is not memchr");
+            }
+            if (NextPossibleSeparator(block, block + n) !=
+                PlainNextPossibleSeparator(block, block + n)) {
+                Fail("NextPossibleSeparator passes a line that may be a separator");
+            }
         }
         return true;
     });

@@ -31,6 +31,7 @@ class InputsTest : public ::testing::Test {
         std::filesystem::create_directories(folder_.path() / relative);
     }
     std::string Root() const { return folder_.path().string(); }
+    void StreamAcrossChunks();
 
     TempFolder folder_;
 };
@@ -114,6 +115,14 @@ TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
 // Separators, header ends and long lines fall on and around the reader's chunk
 // boundaries; each mail's headers must come out as reading the whole file gives them.
 TEST_F(InputsTest, StreamsAnMboxAcrossChunksAsAWholeReadSplitsIt) {
+    for (const bool wide : {true, false}) {
+        UseWideScans(wide);
+        StreamAcrossChunks();
+    }
+    UseWideScans(true);
+}
+
+void InputsTest::StreamAcrossChunks() {
     std::string mbox;
     uint32_t seed = 7;
     for (int i = 0; mbox.size() < 3u * 1024 * 1024; ++i) {
@@ -154,8 +163,12 @@ TEST_F(InputsTest, MailsAroundAChunksEndAreReadAsAWholeReadReadsThem) {
         mbox += std::string(kChunk - before - mbox.size() - 1, 'b') + "\n";
         mbox += "From b\nTo: two\r\nCc: t\n\r\nFromage\n>From b\nFrom c\nTo: three\n";
         Make("edge.mbox", mbox);
-        EXPECT_EQ(ReadAll(folder_.File("edge.mbox"), false).blocks, expected) << before;
+        for (const bool wide : {true, false}) {
+            UseWideScans(wide);
+            EXPECT_EQ(ReadAll(folder_.File("edge.mbox"), false).blocks, expected) << before;
+        }
     }
+    UseWideScans(true);
 }
 
 TEST_F(InputsTest, ProgressMovesWithinAMailThatSpansChunks) {

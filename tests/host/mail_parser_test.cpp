@@ -102,9 +102,16 @@ TEST(ParseHeaders, IntoAReusedVectorLeavesNothingOfTheMailBefore) {
     }
 }
 
-// The scans look at 16 bytes or a word at a time: every alignment, length and
-// place of the byte against the plain byte-by-byte answer.
-TEST(FindByte, AgreesWithAPlainSearchAtEveryAlignment) {
+// The scans look at 16 bytes or a word at a time: each test runs with both.
+class ScanTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { UseWideScans(GetParam()); }
+    void TearDown() override { UseWideScans(true); }
+};
+INSTANTIATE_TEST_SUITE_P(Widths, ScanTest, ::testing::Values(true, false));
+
+// Every alignment, length and place of the byte against the plain answer.
+TEST_P(ScanTest, FindByteAgreesWithAPlainSearchAtEveryAlignment) {
     std::string text;
     for (int i = 0; i < 80; ++i) text += static_cast<char>("ab\x80\xFF\x0B\t"[i % 6]);
     for (size_t at = 0; at <= 40; ++at) {
@@ -121,7 +128,7 @@ TEST(FindByte, AgreesWithAPlainSearchAtEveryAlignment) {
     }
 }
 
-TEST(NextPossibleSeparator, StopsOnlyWhereALineMayBeAFromLine) {
+TEST_P(ScanTest, NextPossibleSeparatorStopsOnlyWhereALineMayBeAFromLine) {
     const std::string body = "line\n>From quoted\nFrom\nFrom:x\nfrom y\n\n";
     for (size_t pad = 0; pad < 20; ++pad) {
         const std::string text = std::string(pad, 'x') + "\n" + body + "From a\nrest";

@@ -99,7 +99,7 @@ bool HasSse2() {
 #endif
 }
 
-const bool g_hasSse2 = HasSse2();
+bool g_hasSse2 = HasSse2();
 
 __attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const char* end,
                                                          char c) {
@@ -147,6 +147,14 @@ const char* FindByte(const char* data, size_t size, char c) {
     if (g_hasSse2) return FindByteSse2(data, data + size, c);
 #endif
     return FindByteInWords(data, data + size, c);
+}
+
+void UseWideScans(bool wide) {
+#ifdef QUORVEL_X86
+    g_hasSse2 = wide && HasSse2();
+#else
+    (void)wide;
+#endif
 }
 
 const char* NextPossibleSeparator(const char* data, const char* end) {

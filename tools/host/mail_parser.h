@@ -33,6 +33,10 @@ const char* FindByte(const char* data, size_t size, char c);
 // whole lines that are no separator.
 const char* NextPossibleSeparator(const char* data, const char* end);
 
+// Whether those two scan 16 bytes at a time, where the processor has SSE2 (as
+// they do from the start), or a word at a time as without it: for tests of both.
+void UseWideScans(bool wide);
+
 // One mail inside a larger buffer.
 struct MailSpan {
     size_t offset;
