@@ -139,7 +139,8 @@ test-win32: configure-win32
 	cd $(WIN32DIR) && xvfb-run -a ctest --output-on-failure
 
 # The mail check against the floor, the plain algorithm, PCRE2 and Hyperscan,
-# then the shipped module under Wine and Xvfb at each list size; writes
+# then the shipped module under Wine and Xvfb at each list size, then
+# quorvel-host's check and learn against a plain read of a 1 GiB mbox; writes
 # docs/benchmarks.md.
 BENCHPREFIX := $(abspath $(BENCHDIR))/wineprefix
 DLLBENCH    := $(abspath $(WIN32DIR))/quorvel_dll_bench.exe
@@ -157,6 +158,10 @@ bench: configure-bench configure-win32
 	done' > $(BENCHDIR)/dll-figures.txt
 	WINEPREFIX=$(BENCHPREFIX) WINEDEBUG=-all wine $(DLLBENCH) table \
 		$(BENCHDIR)/dll-figures.txt $(BENCHDIR)/native-figures.txt docs/benchmarks.md
+	cmake --build $(WIN32DIR) -j $(JOBS) --target quorvel-host quorvel_read_floor
+	WINEPREFIX=$(BENCHPREFIX) WINEDEBUG=-all python3 bench/read_bench.py \
+		$(WIN32DIR)/quorvel-host.exe dist/quorvel.dll $(WIN32DIR)/quorvel_read_floor.exe \
+		$(BENCHDIR)/read docs/benchmarks.md
 
 format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

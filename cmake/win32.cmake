@@ -130,3 +130,7 @@ target_link_libraries(quorvel_dll_bench PRIVATE quorvel_core comctl32 psapi)
 target_include_directories(quorvel_dll_bench PRIVATE ${CMAKE_SOURCE_DIR})
 quorvel_warnings(quorvel_dll_bench)
 add_dependencies(quorvel_dll_bench quorvel)
+# A plain read of a big mbox, and quorvel-host timed against it.
+add_executable(quorvel_read_floor EXCLUDE_FROM_ALL bench/read_floor_win.cpp)
+target_link_libraries(quorvel_read_floor PRIVATE psapi)
+quorvel_warnings(quorvel_read_floor)

@@ -128,11 +128,41 @@ Result OnExactBlock(const uint8_t* data, size_t size, Parse parse) {
     return result;
 }
 
+// The line NextPossibleSeparator should stop at, found one byte at a time.
+const char* PlainNextPossibleSeparator(const char* data, const char* end) {
+    const char* line = data;
+    while (end - line >= 5 && std::memcmp(line, "From ", 5) != 0) {
+        const void* lf = std::memchr(line, '\n', static_cast<size_t>(end - line));
+        if (!lf) break;
+        line = static_cast<const char*>(lf) + 1;
+    }
+    return line;
+}
+
+// Kept from one input to the next, as a reader of many mails keeps it.
+std::vector<Header> g_reused;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto headers = OnExactBlock<std::vector<Header>>(data, size, ParseHeaders);
+    const auto headers = OnExactBlock<std::vector<Header>>(
+        data, size, [](const char* block, size_t n) { return ParseHeaders(block, n); });
     CheckClean(headers);
+    OnExactBlock<bool>(data, size, [](const char* block, size_t n) {
+        ParseHeaders(block, n, g_reused);
+        for (const bool wide : {false, true}) {
+            UseWideScans(wide);
+            if (FindByte(block, n, '\n') != std::memchr(block, '\n', n)) {
+                Fail("FindByte is not memchr");
+            }
+            if (NextPossibleSeparator(block, block + n) !=
+                PlainNextPossibleSeparator(block, block + n)) {
+                Fail("NextPossibleSeparator passes a line that may be a separator");
+            }
+        }
+        return true;
+    });
+    if (!Same(g_reused, headers)) Fail("a reused header vector parses differently");
 
     std::string rewritten;
     for (const Header& h : headers) rewritten += h.name + ": " + h.value + "\r\n";

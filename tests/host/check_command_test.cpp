@@ -10,6 +10,7 @@
 #include "tests/addresses/list_fixture.h"
 #include "tools/host/learn_command.h"
 #include "tools/host/list_health.h"
+#include "tools/host/mail_inputs.h"
 
 namespace {
 
@@ -246,6 +247,52 @@ TEST_F(LearnTest, BodyLinesAreNeverLearnedFrom) {
     EXPECT_EQ(Entries(LearnFrom({Path("good")})),
               "ann.lee@example.com 1/1/0\nbob@example.org 1/1/0\n");
     EXPECT_EQ(errors_, "quorvel-host: @/good/2.mbox: 1 line before the first mail left out\n");
+}
+
+// Thousands of addresses, each named by two mails: each is learned once, and
+// found again, however its table has grown in between.
+TEST_F(LearnTest, EveryAddressIsKnownOnceHoweverManyThereAre) {
+    std::string mbox;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            mbox += "From x\nTo: " + std::string(round ? "U" : "u") + std::to_string(i) +
+                    "@example.com\n\n";
+        }
+    }
+    Mail("many.mbox", mbox);
+    const Proposal proposal = LearnFrom({Path("many.mbox")});
+    ASSERT_EQ(proposal.entries.size(), 3000u);
+    for (const ProposedEntry& entry : proposal.entries) {
+        EXPECT_EQ(entry.mails, 2u) << entry.text;
+        EXPECT_EQ(entry.only, 2u) << entry.text;
+    }
+}
+
+// An entry counts only for the mails that name it whole, though the plug-in
+// lets through every address it stands in: at the end of the local part, at the
+// start of the domain, or both. Those others are what the mark counts.
+TEST_F(LearnTest, AnEntryCountsOnlyWhereItStandsWholeAndIsMarkedWhereItHides) {
+    Mail("1.eml", "To: ann@example.com\n\n");
+    Mail("2.eml", "To: jo.ann@example.com.au\n\n");
+    Mail("3.eml", "To: ann@example.community\n\n");
+    Mail("4.eml", "To: nn@example.com, ann@example.org\n\n");
+    Mail("5.eml", "To: ann@example.co\n\n");
+    const Proposal proposal = LearnFrom({Path("")});
+    EXPECT_EQ(Entries(proposal),
+              "ann@example.co 1/1/0\nann@example.com 1/1/0\nann@example.community 1/1/0\n"
+              "ann@example.org 1/1/0\njo.ann@example.com.au 1/1/0\n");
+    EXPECT_EQ(proposal.entries[0].inside, 3u);
+    EXPECT_EQ(proposal.entries[0].example, "ann@example.com");
+}
+
+TEST_F(LearnTest, TheSpamPassNamesAMailItCouldNotReadAsTheGoodPassDoes) {
+    Mail("good.eml", "To: ann@example.com\n\n");
+    Mail("spam/huge.eml", "To: x@example.net\nX-Big: " + std::string(kMaxHeaderBlock, 'z'));
+    const Proposal proposal = LearnFrom({Path("good.eml")}, {Path("spam")});
+    EXPECT_EQ(errors_,
+              "quorvel-host: @/spam/huge.eml: header block larger than 64 MiB, not read\n");
+    EXPECT_EQ(proposal.unreadable, 1);
+    EXPECT_EQ(proposal.spamMails, 0u);
 }
 
 TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {

@@ -33,6 +33,20 @@ summary="$mails mails: $spam spam, $((mails - spam)) passed, 0 unreadable"
 grep -q "^$summary" "$work/output.txt" || fail "no summary line '$summary'"
 echo "$mails verdicts as expected"
 
+# Output is buffered wherever it goes: through a pipe it is what a file gets,
+# a device takes it too, and an error stays in its place among the verdicts.
+wine "$work/quorvel-host.exe" check examples/ 2>&1 | cat >"$work/piped" || fail "check into a pipe failed"
+cmp -s "$work/output" "$work/piped" || fail "output through a pipe differs from output to a file"
+wine "$work/quorvel-host.exe" check examples/ >/dev/null 2>"$work/errors" || fail "check into /dev/null failed"
+[ ! -s "$work/errors" ] || fail "check into /dev/null said: $(cat "$work/errors")"
+wine "$work/quorvel-host.exe" check examples/01-to-address.eml examples/missing.eml \
+    examples/02-display-name.eml 2>&1 | tr -d '\r' | sed -n '2,4p' >"$work/ordered" || true
+printf '%s\n' 'pass  examples/01-to-address.eml' \
+    'quorvel-host: examples/missing.eml: no such file or folder' \
+    'pass  examples/02-display-name.eml' | diff -u - "$work/ordered" ||
+    fail "the error is not between the verdicts around it"
+echo "check: the same output into a file, a pipe and a device"
+
 # learn --write on the good mail, through the plug-in's own save, then check
 # with the list it wrote: every mail learn did not name as impossible passes,
 # the example spam is still caught, and learning again adds nothing.

@@ -31,6 +31,7 @@ class InputsTest : public ::testing::Test {
         std::filesystem::create_directories(folder_.path() / relative);
     }
     std::string Root() const { return folder_.path().string(); }
+    void StreamAcrossChunks();
 
     TempFolder folder_;
 };
@@ -183,6 +184,14 @@ TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
 // Separators, header ends and long lines fall on and around the reader's chunk
 // boundaries; each mail's headers must come out as reading the whole file gives them.
 TEST_F(InputsTest, StreamsAnMboxAcrossChunksAsAWholeReadSplitsIt) {
+    for (const bool wide : {true, false}) {
+        UseWideScans(wide);
+        StreamAcrossChunks();
+    }
+    UseWideScans(true);
+}
+
+void InputsTest::StreamAcrossChunks() {
     std::string mbox;
     uint32_t seed = 7;
     for (int i = 0; mbox.size() < 3u * 1024 * 1024; ++i) {
@@ -211,11 +220,68 @@ TEST_F(InputsTest, StreamsAnMboxAcrossChunksAsAWholeReadSplitsIt) {
     }
 }
 
+// Headers handed over from the chunk or copied, body lines skipped: a mail
+// whose separator or blank line falls at each place around a chunk's end.
+TEST_F(InputsTest, MailsAroundAChunksEndAreReadAsAWholeReadReadsThem) {
+    constexpr size_t kChunk = 1024 * 1024;
+    const std::vector<std::string> expected = {"To: one\n\n", "To: two\r\nCc: t\n\r\n",
+                                               "To: three\n"};
+    for (size_t before = 0; before < 30; ++before) {
+        // "From b" starts before bytes ahead of the chunk's end.
+        std::string mbox = "From a\nTo: one\n\n";
+        mbox += std::string(kChunk - before - mbox.size() - 1, 'b') + "\n";
+        mbox += "From b\nTo: two\r\nCc: t\n\r\nFromage\n>From b\nFrom c\nTo: three\n";
+        Make("edge.mbox", mbox);
+        for (const bool wide : {true, false}) {
+            UseWideScans(wide);
+            EXPECT_EQ(ReadAll(folder_.File("edge.mbox"), false).blocks, expected) << before;
+        }
+    }
+    UseWideScans(true);
+}
+
+TEST_F(InputsTest, ProgressMovesWithinAMailThatSpansChunks) {
+    Make("long.eml", "To: x\n\n" + std::string(3 * 1024 * 1024 + 10, 'b'));
+    const std::string shown = folder_.File("progress.txt");
+    std::FILE* terminal = std::fopen(shown.c_str(), "wb");
+    {
+        ProgressLine progress(terminal, 0);
+        uint64_t bytes = 0;
+        std::string failure;
+        ReadMails(
+            {folder_.File("long.eml"), true},
+            [&](const std::string&, const char*, size_t) { progress.Mail(bytes); }, bytes, failure,
+            &progress);
+        progress.Clear();
+        progress.Clear();  // nothing drawn since: nothing to erase
+    }
+    std::fclose(terminal);
+    std::ifstream in(shown, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string erase = "\r" + std::string(60, ' ') + "\r";
+    EXPECT_EQ(text.rfind("\r0 mails, 1 MB, ", 0), 0u) << text;
+    EXPECT_NE(text.find("\r1 mails, 3 MB, "), std::string::npos) << text;
+    EXPECT_EQ(text.find(erase), text.size() - erase.size()) << "erased once, at the end";
+}
+
 TEST_F(InputsTest, AHeaderBlockTooLargeIsReportedAndTheNextMailStillRead) {
     Make("huge.mbox", "From a\nTo: x\nX-Big: " + std::string(kMaxHeaderBlock, 'z') +
                           "\n>From the body\n\nFrom b\nTo: y\n\n");
     const Read read = ReadAll(folder_.File("huge.mbox"), true);
     EXPECT_EQ(read.blocks, (std::vector<std::string>{"(too large)", "To: y\n\n"}));
+}
+
+// Output sent to the null device is redirected, not shown: it gets the
+// buffering of a file and never the progress line.
+TEST(IsTerminal, TheNullDeviceIsNone) {
+#ifdef _WIN32
+    std::FILE* device = std::fopen("NUL", "wb");
+#else
+    std::FILE* device = std::fopen("/dev/null", "wb");
+#endif
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(IsTerminal(device));
+    std::fclose(device);
 }
 
 TEST(JoinPath, KeepsTheSeparatorThePathUses) {

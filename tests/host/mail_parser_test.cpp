@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,67 @@ TEST(ParseHeaders, ReadsOnlyTheGivenBytes) {
     const char data[] = "To: a@example.com\nCc: b@example.com\n";
     EXPECT_EQ(ParseHeaders(data, 12).size(), 1u);
     EXPECT_EQ(ParseHeaders(data, 12)[0].value, "a@exampl");
+}
+
+TEST(ParseHeaders, IntoAReusedVectorLeavesNothingOfTheMailBefore) {
+    std::vector<Header> headers;
+    for (const std::string& mail :
+         {std::string("To: " + std::string(300, 'a') + "\nCc: b\n\tc\nX-1: d\nX-2: e\n\n"),
+          std::string("Received: r\n\ts\n: no name\n \tlost\nTo:   \n\t x \n\n"),
+          std::string("Subject: one\n"), std::string(""), std::string("To: \0z", 6)}) {
+        ParseHeaders(mail.data(), mail.size(), headers);
+        const std::vector<Header> fresh = ParseHeaders(mail.data(), mail.size());
+        ASSERT_EQ(headers.size(), fresh.size()) << mail;
+        for (size_t i = 0; i < fresh.size(); ++i) {
+            EXPECT_EQ(headers[i].name, fresh[i].name) << mail;
+            EXPECT_EQ(headers[i].value, fresh[i].value) << mail;
+        }
+    }
+}
+
+// The scans look at 16 bytes or a word at a time: each test runs with both.
+class ScanTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { UseWideScans(GetParam()); }
+    void TearDown() override { UseWideScans(true); }
+};
+INSTANTIATE_TEST_SUITE_P(Widths, ScanTest, ::testing::Values(true, false));
+
+// Every alignment, length and place of the byte against the plain answer.
+TEST_P(ScanTest, FindByteAgreesWithAPlainSearchAtEveryAlignment) {
+    std::string text;
+    for (int i = 0; i < 80; ++i) text += static_cast<char>("ab\x80\xFF\x0B\t"[i % 6]);
+    for (size_t at = 0; at <= 40; ++at) {
+        std::string copy = text;
+        if (at < 40) copy[at + 7] = '\n';
+        for (size_t begin = 0; begin < 8; ++begin) {
+            for (size_t size = 0; begin + size <= 60; ++size) {
+                const char* data = copy.data() + begin;
+                const void* expected = std::memchr(data, '\n', size);
+                EXPECT_EQ(FindByte(data, size, '\n'), expected)
+                    << at << " " << begin << " " << size;
+            }
+        }
+    }
+}
+
+TEST_P(ScanTest, NextPossibleSeparatorStopsOnlyWhereALineMayBeAFromLine) {
+    const std::string body = "line\n>From quoted\nFrom\nFrom:x\nfrom y\n\n";
+    for (size_t pad = 0; pad < 20; ++pad) {
+        const std::string text = std::string(pad, 'x') + "\n" + body + "From a\nrest";
+        const char* end = text.data() + text.size();
+        EXPECT_EQ(NextPossibleSeparator(text.data(), end) - text.data(),
+                  static_cast<ptrdiff_t>(pad + 1 + body.size()));
+        // Fewer than five bytes left, or a line without its line feed, may be one.
+        const char* rest = end - 4;
+        EXPECT_EQ(NextPossibleSeparator(rest - 3, end), rest);
+        EXPECT_EQ(NextPossibleSeparator(rest - 3, end - 1), rest);
+        const char* last = text.data() + pad + 1 + body.size() + 7;
+        EXPECT_EQ(NextPossibleSeparator(last - 1, end - 1), last - 1);
+    }
+    const std::string unended = "x\nno line feed after this line";
+    EXPECT_EQ(NextPossibleSeparator(unended.data(), unended.data() + unended.size()),
+              unended.data() + 2);
 }
 
 std::vector<std::string> Split(const std::string& mbox) {

@@ -9,13 +9,23 @@ namespace {
 // Room for the reasons after the indent, on an 80-column terminal.
 constexpr size_t kReasonWidth = 62;
 
+// What is kept from one mail to the next, so that reading a mail allocates
+// nothing once the first few have been read.
+struct Scratch {
+    std::vector<Header> headers;
+    std::string line;
+};
+
 void PrintMail(const char* data, size_t size, const std::string& label, CheckMailFn check,
-               bool explain, std::FILE* out, CheckCounts& counts) {
-    const std::vector<Header> headers = ParseHeaders(data, size);
+               bool explain, std::FILE* out, CheckCounts& counts, Scratch& scratch) {
+    std::vector<Header>& headers = scratch.headers;
+    ParseHeaders(data, size, headers);
     const Judgement judgement = JudgeMail(headers, check, explain);
     ++counts.mails;
     ++(judgement.spam ? counts.spam : counts.passed);
-    std::fprintf(out, "%s  %s\n", judgement.spam ? "spam" : "pass", label.c_str());
+    // One write a line: formatted printing costs far more than the check.
+    scratch.line.assign(judgement.spam ? "spam  " : "pass  ").append(label).append("\n");
+    std::fwrite(scratch.line.data(), 1, scratch.line.size(), out);
     if (!explain) return;
     // The header that let a mail pass is shown whole: the address may stand anywhere in it.
     const char* lead = judgement.spam ? "no match" : "match   ";
@@ -34,8 +44,9 @@ void PrintMail(const char* data, size_t size, const std::string& label, CheckMai
 }
 
 void Unreadable(const std::string& path, const std::string& reason, std::FILE* out, std::FILE* err,
-                CheckCounts& counts) {
+                CheckCounts& counts, ProgressLine& progress) {
     ++counts.unreadable;
+    progress.Clear();
     std::fflush(out);  // keep the error in its place among the verdicts
     std::fprintf(err, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
 }
@@ -47,15 +58,18 @@ void Note(const std::string& path, const std::string& note, std::FILE* out, std:
 }
 
 void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE* out,
-               std::FILE* err, CheckCounts& counts, ProgressLine& progress, uint64_t& bytes) {
+               std::FILE* err, CheckCounts& counts, ProgressLine& progress, uint64_t& bytes,
+               Scratch& scratch) {
     const MailSink sink = [&](const std::string& label, const char* headers, size_t size) {
         progress.Mail(bytes);
-        if (!headers)
-            return Unreadable(label, "header block larger than 64 MiB, not read", out, err, counts);
-        PrintMail(headers, size, label, check, explain, out, counts);
+        if (!headers) {
+            return Unreadable(label, "header block larger than 64 MiB, not read", out, err, counts,
+                              progress);
+        }
+        PrintMail(headers, size, label, check, explain, out, counts, scratch);
     };
     std::string failure;
-    switch (ReadMails(file, sink, bytes, failure)) {
+    switch (ReadMails(file, sink, bytes, failure, &progress)) {
         case ReadOutcome::kRead:
             if (!failure.empty()) Note(file.path, failure, out, err);
             break;
@@ -64,7 +78,7 @@ void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE
             if (!failure.empty()) Note(file.path, failure, out, err);
             break;
         case ReadOutcome::kFailed:
-            Unreadable(file.path, failure, out, err, counts);
+            Unreadable(file.path, failure, out, err, counts, progress);
             break;
     }
 }
@@ -76,6 +90,7 @@ CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, b
     CheckCounts counts;
     ProgressLine progress(progressTo);
     uint64_t bytes = 0;
+    Scratch scratch;
     if (ListIsEmpty(check)) {
         std::fprintf(out, "The plug-in's address list is empty, so it passes every mail.\n");
     }
@@ -84,13 +99,13 @@ CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, b
         std::vector<InputError> errors;
         CollectInputs(path, files, errors);
         for (const InputError& error : errors) {
-            Unreadable(error.path, error.reason, out, err, counts);
+            Unreadable(error.path, error.reason, out, err, counts, progress);
         }
         for (const InputFile& file : files) {
             try {
-                CheckFile(file, check, explain, out, err, counts, progress, bytes);
+                CheckFile(file, check, explain, out, err, counts, progress, bytes, scratch);
             } catch (const std::bad_alloc&) {
-                Unreadable(file.path, "out of memory", out, err, counts);
+                Unreadable(file.path, "out of memory", out, err, counts, progress);
             }
         }
     }

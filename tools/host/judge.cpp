@@ -20,6 +20,26 @@ bool IsSpam(CheckMailFn check, const std::vector<const Header*>& headers) {
     return check(0, chain.record(), &result) == kSpam;
 }
 
+// The whole mail, its chain on the stack when it is short enough: this runs
+// once for every mail read.
+bool IsSpam(CheckMailFn check, const std::vector<Header>& headers) {
+    constexpr size_t kOnStack = 64;
+    HeaderField onStack[kOnStack];
+    std::vector<HeaderField> large;
+    HeaderField* fields = onStack;
+    if (headers.size() > kOnStack) {
+        large.resize(headers.size());
+        fields = large.data();
+    }
+    for (size_t i = 0; i < headers.size(); ++i) {
+        fields[i] = {headers[i].name.c_str(), headers[i].value.c_str(), 0,
+                     i + 1 < headers.size() ? &fields[i + 1] : nullptr};
+    }
+    const MailRecord record{headers.empty() ? nullptr : fields};
+    double result = 0.0;
+    return check(0, &record, &result) == kSpam;
+}
+
 }  // namespace
 
 HeaderChain::HeaderChain(const std::vector<const Header*>& headers) : fields_(headers.size()) {
@@ -31,17 +51,15 @@ HeaderChain::HeaderChain(const std::vector<const Header*>& headers) : fields_(he
 }
 
 Judgement JudgeMail(const std::vector<Header>& headers, CheckMailFn check, bool explain) {
-    std::vector<const Header*> all;
-    for (const Header& header : headers) all.push_back(&header);
     Judgement judgement;
-    judgement.spam = IsSpam(check, all);
+    judgement.spam = IsSpam(check, headers);
     if (!explain) return judgement;
-    for (const Header* header : all) {
-        if (!IsAddressHeader(header->name)) continue;
+    for (const Header& header : headers) {
+        if (!IsAddressHeader(header.name)) continue;
         if (judgement.spam) {
-            judgement.reasons.push_back(header);
-        } else if (!IsSpam(check, {header})) {
-            judgement.reasons.push_back(header);
+            judgement.reasons.push_back(&header);
+        } else if (!IsSpam(check, {&header})) {
+            judgement.reasons.push_back(&header);
             break;
         }
     }
@@ -54,6 +72,9 @@ bool ListIsEmpty(CheckMailFn check) {
 }
 
 bool IsAddressHeader(const std::string& name) {
+    // Most headers are told apart by their first letter.
+    const char first = name.empty() ? '\0' : static_cast<char>(name[0] | 0x20);
+    if (first != 't' && first != 'c' && first != 'e' && first != 'r') return false;
     for (const char* known : {"To", "Cc", "Envelope-To", "Received"}) {
         if (EqualsAsciiNoCase(name, known)) return true;
     }

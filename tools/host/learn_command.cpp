@@ -51,15 +51,25 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string Folded(std::string text) {
-    for (char& c : text) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-    return text;
-}
+// The folded addresses of one mail. The strings of the mail before are
+// written over, so that a mail costs an allocation only for a longer address
+// than was read before.
+struct FoundAddresses {
+    std::vector<std::string> texts;  // the first count are this mail's
+    size_t count = 0;
+
+    void Add(const std::string& text, size_t begin, size_t end) {
+        if (count == texts.size()) texts.emplace_back();
+        std::string& address = texts[count++];
+        address.assign(text, begin, end - begin);
+        for (char& c : address) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    }
+};
 
 // The whole addresses around each "@" in text[from, to); the bytes just
 // outside the range are never address bytes. Dots before an address and dots
 // or hyphens after it are the sentence's, not the address's.
-void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<std::string>& found) {
+void AddressesIn(const std::string& text, size_t from, size_t to, FoundAddresses& found) {
     const char* const data = text.data();
     for (size_t at = from; at < to; ++at) {
         const void* sign = std::memchr(data + at, '@', to - at);
@@ -72,35 +82,74 @@ void AddressesIn(const std::string& text, size_t from, size_t to, std::vector<st
         while (end < to && IsDomainChar(text[end])) ++end;
         while (end > at + 1 && (text[end - 1] == '.' || text[end - 1] == '-')) --end;
         if (begin == at || end == at + 1 || end - begin > kMaxAddress) continue;
-        found.push_back(Folded(text.substr(begin, end - begin)));
+        found.Add(text, begin, end);
     }
 }
 
+// Where "for", in any case of letters, stands in text from from on.
+size_t FindFor(const std::string& text, size_t from) {
+    for (size_t at = from; at + 3 <= text.size(); ++at) {
+        if ((text[at] | 0x20) == 'f' && (text[at + 1] | 0x20) == 'o' &&
+            (text[at + 2] | 0x20) == 'r') {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
 // The address after each blank-delimited "for" in a Received value: the
-// recipient the receiving server delivered this copy to.
-void ForClauses(const std::string& value, std::vector<std::string>& found) {
-    const std::string folded = Folded(value);
-    const size_t size = folded.size();
-    for (size_t at = folded.find("for"); at != std::string::npos; at = folded.find("for", at + 3)) {
-        if (at == 0 || !IsBlank(folded[at - 1]) || at + 3 >= size || !IsBlank(folded[at + 3])) {
+// recipient the receiving server delivered this copy to. Read in the value as
+// it is: only "for" depends on the case of letters, and addresses are folded
+// as they are taken.
+void ForClauses(const std::string& value, FoundAddresses& found) {
+    const size_t size = value.size();
+    for (size_t at = FindFor(value, 0); at != std::string::npos; at = FindFor(value, at + 3)) {
+        if (at == 0 || !IsBlank(value[at - 1]) || at + 3 >= size || !IsBlank(value[at + 3])) {
             continue;
         }
         size_t start = at + 3;
-        while (start < size && IsBlank(folded[start])) ++start;
-        if (start < size && folded[start] == '<') ++start;
+        while (start < size && IsBlank(value[start])) ++start;
+        if (start < size && value[start] == '<') ++start;
         const size_t reach = std::min(size, start + kClauseReach);
         size_t end = start;
-        while (end < reach && !IsBlank(folded[end]) && std::strchr(">;,", folded[end]) == nullptr) {
+        while (end < reach && !IsBlank(value[end]) && std::strchr(">;,", value[end]) == nullptr) {
             ++end;
         }
         // No end in reach: longer than any address, and not to be cut.
         if (end == reach && reach < size) continue;
-        AddressesIn(folded, start, end, found);
+        AddressesIn(value, start, end, found);
     }
 }
 
 bool NamesAddresses(const std::string& name) {
     return IsAddressHeader(name) && !EqualsNoCase(name.c_str(), "Received");
+}
+
+// The found addresses sorted, each once.
+void SortUnique(FoundAddresses& found) {
+    std::vector<std::string>& texts = found.texts;
+    std::sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(found.count));
+    // By swaps, not moves, so that no string gives up its memory.
+    size_t kept = 0;
+    for (size_t i = 0; i < found.count; ++i) {
+        if (kept > 0 && texts[i] == texts[kept - 1]) continue;
+        if (i != kept) texts[kept].swap(texts[i]);
+        ++kept;
+    }
+    found.count = kept;
+}
+
+// AddressesOf into found: sorted, each once.
+void CollectAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
+    found.count = 0;
+    for (const Header& header : headers) {
+        if (NamesAddresses(header.name)) {
+            AddressesIn(header.value, 0, header.value.size(), found);
+        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
+            ForClauses(header.value, found);
+        }
+    }
+    SortUnique(found);
 }
 
 std::string ReasonUnpassable(const std::vector<Header>& headers) {
@@ -135,23 +184,88 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
 }
 
 // Every address in every header that names people, each once, lower-cased.
-std::vector<std::string> AllAddresses(const std::vector<Header>& headers) {
-    std::vector<std::string> found;
+void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
+    found.count = 0;
     for (const Header& header : headers) {
         if (!NamesMessages(header.name)) AddressesIn(header.value, 0, header.value.size(), found);
     }
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end()), found.end());
-    return found;
+    SortUnique(found);
 }
 
-std::vector<const std::string*> AddressValues(const std::vector<Header>& headers) {
-    std::vector<const std::string*> values;
+void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {
+    values.clear();
     for (const Header& header : headers) {
         if (IsAddressHeader(header.name)) values.push_back(&header.value);
     }
-    return values;
 }
+
+bool HasAddressHeader(const std::vector<Header>& headers) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [](const Header& header) { return IsAddressHeader(header.name); });
+}
+
+// The id of each address seen, by its text: open addressing over a table of
+// ids into the addresses, each beside its hash. Asked for every address of
+// every mail, so a lookup costs one hash and mostly one comparison.
+class AddressIds {
+  public:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+
+    explicit AddressIds(const std::vector<std::string>& texts) : texts_(texts) {}
+
+    uint32_t Find(const std::string& text) const {
+        if (slots_.empty()) return kNone;
+        const uint32_t hash = Hash(text);
+        for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot& slot = slots_[i];
+            if (slot.id == kNone) return kNone;
+            if (slot.hash == hash && texts_[slot.id] == text) return slot.id;
+        }
+    }
+
+    // The text is texts[id], not yet known.
+    void Add(uint32_t id) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{0, kNone});
+            old.swap(slots_);
+            for (const Slot& slot : old) {
+                if (slot.id != kNone) Place(slot);
+            }
+        }
+        Place({Hash(texts_[id]), id});
+        ++count_;
+    }
+
+  private:
+    struct Slot {
+        uint32_t hash;
+        uint32_t id;
+    };
+
+    static uint32_t Hash(const std::string& text) {
+        uint32_t hash = 2166136261u;
+        for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        return hash;
+    }
+
+    void Place(const Slot& slot) {
+        size_t i = slot.hash & (slots_.size() - 1);
+        while (slots_[i].id != kNone) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot;
+    }
+
+    const std::vector<std::string>& texts_;
+    std::vector<Slot> slots_;  // a power of two of them, at most half in use
+    size_t count_ = 0;
+};
+
+struct KindHash {
+    size_t operator()(const std::vector<uint32_t>& kind) const {
+        uint64_t hash = 14695981039346656037u;
+        for (const uint32_t id : kind) hash = (hash ^ id) * 1099511628211u;
+        return static_cast<size_t>(hash ^ (hash >> 32));
+    }
+};
 
 class Learner {
   public:
@@ -168,7 +282,7 @@ class Learner {
                 std::string failure;
                 ReadOutcome outcome;
                 try {
-                    outcome = ReadMails(file, sink, bytes_, failure);
+                    outcome = ReadMails(file, sink, bytes_, failure, &progress_);
                 } catch (const std::bad_alloc&) {
                     outcome = ReadOutcome::kFailed;
                     failure = "out of memory";
@@ -187,41 +301,50 @@ class Learner {
     void Good(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
         if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
-        const std::vector<Header> headers = ParseHeaders(data, size);
+        std::vector<Header>& headers = headers_;
+        ParseHeaders(data, size, headers);
         ++proposal_.mails;
-        if (AddressValues(headers).empty()) {
+        if (!HasAddressHeader(headers)) {
             ++proposal_.withoutHeaders;
             return;
         }
-        for (const std::string& address : AllAddresses(headers)) seen_.insert(address);
-        const std::vector<std::string> found = AddressesOf(headers);
-        if (found.empty()) {
+        AllAddresses(headers, all_);
+        for (size_t i = 0; i < all_.count; ++i) seen_.insert(all_.texts[i]);
+        CollectAddresses(headers, found_);
+        if (found_.count == 0) {
             if (++proposal_.unpassable <= kMaxShown) {
                 proposal_.shown.push_back({label, ReasonUnpassable(headers)});
             }
             return;
         }
-        std::vector<uint32_t> kind;
-        for (const std::string& address : found) {
-            // The address goes in first, so that memory running out in between
-            // never leaves an id that names no address.
-            const auto id = static_cast<uint32_t>(addresses_.size());
-            addresses_.push_back(address);
-            const auto known = ids_.emplace(address, id);
-            if (!known.second) addresses_.pop_back();
-            kind.push_back(known.first->second);
+        std::vector<uint32_t>& kind = kind_;
+        kind.clear();
+        for (size_t i = 0; i < found_.count; ++i) {
+            const std::string& address = found_.texts[i];
+            uint32_t id = ids_.Find(address);
+            if (id == AddressIds::kNone) {
+                // The address goes in first, so that memory running out in
+                // between never leaves an id that names no address.
+                id = static_cast<uint32_t>(addresses_.size());
+                addresses_.push_back(address);
+                ids_.Add(id);
+            }
+            kind.push_back(id);
         }
         std::sort(kind.begin(), kind.end());
         ++kinds_[kind];
     }
 
-    void Spam(const char* data, size_t size) {
+    void Spam(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
-        if (!data) return;
-        const std::vector<Header> headers = ParseHeaders(data, size);
+        if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
+        std::vector<Header>& headers = headers_;
+        ParseHeaders(data, size, headers);
         ++proposal_.spamMails;
-        for (const std::string& address : AllAddresses(headers)) Note(address);
-        const std::vector<const std::string*> values = AddressValues(headers);
+        AllAddresses(headers, all_);
+        for (size_t i = 0; i < all_.count; ++i) Note(all_.texts[i]);
+        std::vector<const std::string*>& values = values_;
+        AddressValues(headers, values);
         if (values.empty()) {
             ++proposal_.spamWithoutHeaders;
             return;
@@ -401,6 +524,7 @@ class Learner {
 
     void Unreadable(const std::string& path, const std::string& reason) {
         ++proposal_.unreadable;
+        progress_.Clear();
         std::fprintf(err_, "quorvel-host: %s: %s\n", path.c_str(), reason.c_str());
     }
 
@@ -408,12 +532,21 @@ class Learner {
     std::FILE* err_;
     ProgressLine progress_;
     uint64_t bytes_ = 0;
-    std::unordered_map<std::string, uint32_t> ids_;
+    // The mail being read, its memory kept for the next.
+    std::vector<Header> headers_;
+    FoundAddresses found_;
+    std::vector<uint32_t> kind_;
+    std::vector<const std::string*> values_;
     std::vector<std::string> addresses_;
+    AddressIds ids_{addresses_};
     // Mails that name the same addresses are one kind, counted, so that an
     // archive of millions of mails takes memory by what it names, not its size.
-    std::map<std::vector<uint32_t>, uint64_t> kinds_;
-    // Every address the good mails' headers hold, until the proposal is made.
+    // Looked up once a mail, so hashed rather than ordered: the proposal does
+    // not depend on the order of the kinds.
+    std::unordered_map<std::vector<uint32_t>, uint64_t, KindHash> kinds_;
+    // Every address the mails' headers hold, kept from mail to mail, and the
+    // good mails' ones until the proposal is made.
+    FoundAddresses all_;
     std::unordered_set<std::string> seen_;
     struct LocalPart {
         size_t index;        // in proposal_.entries
@@ -434,17 +567,10 @@ const char* Plural(uint64_t n) {
 }  // namespace
 
 std::vector<std::string> AddressesOf(const std::vector<Header>& headers) {
-    std::vector<std::string> found;
-    for (const Header& header : headers) {
-        if (NamesAddresses(header.name)) {
-            AddressesIn(header.value, 0, header.value.size(), found);
-        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
-            ForClauses(header.value, found);
-        }
-    }
-    std::sort(found.begin(), found.end());
-    found.erase(std::unique(found.begin(), found.end()), found.end());
-    return found;
+    FoundAddresses found;
+    CollectAddresses(headers, found);
+    found.texts.resize(found.count);
+    return std::move(found.texts);
 }
 
 Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
@@ -456,8 +582,8 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
             learner.Good(label, data, size);
         });
         learner.Propose(domains);
-        learner.Read(spam, [&](const std::string&, const char* data, size_t size) {
-            learner.Spam(data, size);
+        learner.Read(spam, [&](const std::string& label, const char* data, size_t size) {
+            learner.Spam(label, data, size);
         });
         learner.Mark();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -114,34 +115,53 @@ int64_t NowMs() {
 // Cuts a stream of bytes into mails and keeps only each one's header block. A
 // line is looked at when its line feed arrives, so a line may span any number
 // of chunks; of a body line only its first five bytes are kept, enough to tell
-// an mbox separator.
+// an mbox separator, and those only when it spans chunks.
 class MailSplitter {
   public:
     MailSplitter(const std::string& path, bool mbox, const MailSink& sink)
         : path_(path), mbox_(mbox), sink_(sink), state_(mbox ? kOutside : kHeaders) {}
 
     void Feed(const char* data, size_t size) {
-        while (size > 0) {
-            const void* lf = std::memchr(data, '\n', size);
-            const size_t take =
-                lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : size;
-            if (state_ == kHeaders) {
-                if (take > kMaxHeaderBlock - headers_.size()) {
-                    TooLarge();
-                } else {
-                    headers_.append(data, take);
+        const char* const end = data + size;
+        // The header block being read while it lies whole in this chunk, from
+        // block on: handed over from the chunk, and copied into headers_ only
+        // when the chunk ends inside it. Most mails never need the copy.
+        const char* block = nullptr;
+        static_assert(kChunkSize <= kMaxHeaderBlock, "a block in one chunk is never too large");
+        while (data < end) {
+            if (!block && state_ != kHeaders && !partial_) {
+                // Outside the headers only separators count: in a single mail
+                // nothing does, in an mbox the lines that may be one.
+                if (!mbox_) return;
+                const char* const line = NextPossibleSeparator(data, end);
+                size -= static_cast<size_t>(line - data);
+                data = line;
+                if (data == end) break;
+            }
+            const char* lf = FindByte(data, static_cast<size_t>(end - data), '\n');
+            const size_t take = lf ? static_cast<size_t>(lf - data) + 1 : size;
+            const char* const next = data + take;
+            if (state_ == kHeaders && headers_.empty() && !block) block = data;
+            if (block && lf) {
+                HeaderLineInChunk(block, data, take);
+            } else if (!block && state_ != kHeaders && !partial_ && lf) {
+                // A body line whole in the chunk: only its first bytes count.
+                if (mbox_ && IsSeparator(data, take)) StartMail();
+            } else {
+                if (block) {
+                    // The chunk ends inside this header line.
+                    headers_.assign(block, static_cast<size_t>(data - block));
+                    lineStart_ = headers_.size();
+                    block = nullptr;
                 }
+                FeedLine(data, take, lf != nullptr);
             }
-            if (state_ != kHeaders) {
-                const size_t room = sizeof head_ - headLength_;
-                const size_t copy = take < room ? take : room;
-                std::memcpy(head_ + headLength_, data, copy);
-                headLength_ += copy;
-            }
-            partial_ = true;
-            if (lf) EndLine();
-            data += take;
+            data = next;
             size -= take;
+        }
+        if (block) {
+            headers_.assign(block, static_cast<size_t>(end - block));
+            lineStart_ = headers_.size();
         }
     }
 
@@ -153,8 +173,50 @@ class MailSplitter {
   private:
     enum State { kOutside, kHeaders, kBody };
 
+    // A whole line of a header block that started in this chunk at block.
+    void HeaderLineInChunk(const char*& block, const char* line, size_t size) {
+        if (mbox_ && IsSeparator(line, size)) {
+            sink_(Label(), block, static_cast<size_t>(line - block));
+            StartMail();
+            block = nullptr;
+            return;
+        }
+        size_t length = size - 1;  // without its line feed
+        if (length > 0 && line[length - 1] == '\r') --length;
+        if (!IsHeaderBlockLine(line, length)) {
+            // The empty line, kept with the block, or the first body line of a
+            // mail that lacks it, which is not.
+            const char* const blockEnd = length == 0 ? line + size : line;
+            sink_(Label(), block, static_cast<size_t>(blockEnd - block));
+            state_ = kBody;
+            headLength_ = 0;
+            block = nullptr;
+        }
+    }
+
+    // A line or the part of it in this chunk, copied where its mail needs it.
+    void FeedLine(const char* data, size_t take, bool lf) {
+        if (state_ == kHeaders) {
+            if (take > kMaxHeaderBlock - headers_.size()) {
+                TooLarge();
+            } else {
+                headers_.append(data, take);
+            }
+        }
+        if (state_ != kHeaders) {
+            const size_t room = sizeof head_ - headLength_;
+            const size_t copy = take < room ? take : room;
+            std::memcpy(head_ + headLength_, data, copy);
+            headLength_ += copy;
+        }
+        partial_ = true;
+        if (lf) EndLine();
+    }
+
+    // Byte by byte: a call to the C runtime's memcmp for every line costs more.
     static bool IsSeparator(const char* line, size_t size) {
-        return size >= 5 && std::memcmp(line, "From ", 5) == 0;
+        return size >= 5 && line[0] == 'F' && line[1] == 'r' && line[2] == 'o' && line[3] == 'm' &&
+               line[4] == ' ';
     }
 
     void EndLine() {
@@ -194,8 +256,16 @@ class MailSplitter {
         state_ = kHeaders;
     }
 
-    std::string Label() const {
-        return mbox_ ? path_ + " [" + std::to_string(index_) + "]" : path_;
+    // Built in one string kept from mail to mail.
+    const std::string& Label() {
+        if (!mbox_) return path_;
+        char number[24];
+        char* end = std::to_chars(number, number + sizeof number, index_).ptr;
+        label_.assign(path_)
+            .append(" [")
+            .append(number, static_cast<size_t>(end - number))
+            .append("]");
+        return label_;
     }
 
     void Emit() {
@@ -220,6 +290,7 @@ class MailSplitter {
     const MailSink& sink_;
     State state_;
     std::string headers_;
+    std::string label_;
     size_t lineStart_ = 0;  // where the line being read starts in headers_
     char head_[5] = {};     // the first bytes of a line outside the headers
     size_t headLength_ = 0;
@@ -257,7 +328,7 @@ void CollectInputs(const std::string& path, std::vector<InputFile>& files,
 }
 
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
-                      std::string& failure) {
+                      std::string& failure, ProgressLine* progress) {
     if (file.leftOut) {
         failure = file.note;
         return ReadOutcome::kNotMail;
@@ -300,6 +371,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     size_t pieceSize = got - start;
     for (;;) {
         bytesRead += pieceSize;
+        if (progress) progress->Bytes(bytesRead);
         splitter.Feed(piece, pieceSize);
         if (got < chunk.size()) break;
         got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
@@ -314,23 +386,39 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     return ReadOutcome::kRead;
 }
 
-ProgressLine::ProgressLine(std::FILE* terminal)
-    : terminal_(terminal), started_(NowMs()), shown_(started_) {}
+ProgressLine::ProgressLine(std::FILE* terminal, int64_t intervalMs)
+    : terminal_(terminal), intervalMs_(intervalMs), started_(NowMs()), shown_(started_) {}
 
 ProgressLine::~ProgressLine() {
-    if (drawn_) std::fprintf(terminal_, "\r%60s\r", "");
+    Clear();
+}
+
+void ProgressLine::Clear() {
+    if (!drawn_) return;
+    std::fprintf(terminal_, "\r%60s\r", "");
+    std::fflush(terminal_);
+    drawn_ = false;
 }
 
 void ProgressLine::Mail(uint64_t bytesSoFar) {
-    // The clock is asked only every so many mails: tens of thousands arrive a second.
-    if (!terminal_ || ++mails_ % 1024 != 0) return;
+    // The clock is asked only every so many mails: tens of thousands arrive a
+    // second. Long mails move the line through Bytes, once a chunk.
+    if (terminal_ && ++mails_ % 1024 == 0) Update(bytesSoFar);
+}
+
+void ProgressLine::Bytes(uint64_t bytesSoFar) {
+    if (terminal_) Update(bytesSoFar);
+}
+
+void ProgressLine::Update(uint64_t bytesSoFar) {
     const int64_t now = NowMs();
-    if (now - shown_ < 1000) return;
+    if (now - shown_ < intervalMs_) return;
     shown_ = now;
     const double seconds = static_cast<double>(now - started_) / 1000.0;
     const double megabytes = static_cast<double>(bytesSoFar) / 1e6;
     std::fprintf(terminal_, "\r%llu mails, %.0f MB, %.0f MB/s   ",
-                 static_cast<unsigned long long>(mails_), megabytes, megabytes / seconds);
+                 static_cast<unsigned long long>(mails_), megabytes,
+                 seconds > 0 ? megabytes / seconds : 0.0);
     std::fflush(terminal_);
     drawn_ = true;
 }

@@ -49,28 +49,41 @@ using MailSink = std::function<void(const std::string& label, const char* header
 
 enum class ReadOutcome { kRead, kNotMail, kFailed };
 
+class ProgressLine;
+
 // Hands every mail of the file to sink, in file order. kNotMail: an empty file,
 // a file left out by CollectInputs, or a file found in a folder that does not
 // start like a mail; such files are passed over. kFailed: the reason is in
 // failure; mails read before a read error have already gone to sink. Every byte
-// read is added to bytesRead. With kRead or kNotMail, failure is a note for the
-// user when it is not empty: what was left out and why (an empty file named on
-// the command line, the lines of junk before an mbox's first mail).
+// read is added to bytesRead, and told to progress, when given, as it is read.
+// With kRead or kNotMail, failure is a note for the user when it is not empty:
+// what was left out and why (an empty file named on the command line, the lines
+// of junk before an mbox's first mail).
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
-                      std::string& failure);
+                      std::string& failure, ProgressLine* progress = nullptr);
 
 // Mails read, megabytes and rate, on one line of a terminal that rewrites
-// itself about once a second; silent when terminal is null.
+// itself about once a second (every intervalMs), however long the mails are;
+// silent when terminal is null.
 class ProgressLine {
   public:
-    explicit ProgressLine(std::FILE* terminal);
+    explicit ProgressLine(std::FILE* terminal, int64_t intervalMs = 1000);
     ~ProgressLine();  // erases the line
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
+    // One more mail read; bytesSoFar counts every byte read up to now.
     void Mail(uint64_t bytesSoFar);
+    // Bytes read, inside a mail or between mails.
+    void Bytes(uint64_t bytesSoFar);
+    // Erases the line, so that other output to the terminal starts at its
+    // left edge; the next update draws it again.
+    void Clear();
 
   private:
+    void Update(uint64_t bytesSoFar);
+
     std::FILE* terminal_;
+    int64_t intervalMs_;
     int64_t started_;
     int64_t shown_;
     uint64_t mails_ = 0;
@@ -106,7 +119,8 @@ bool ExpandWildcards(const std::string& pattern, std::vector<FolderEntry>& match
 // The folder's entries other than . and .., in no particular order; false when
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
-// Whether the stream writes to a terminal rather than to a file or a pipe.
+// Whether the stream writes to a terminal rather than to a file, a pipe or a
+// device such as NUL.
 bool IsTerminal(std::FILE* stream);
 
 #ifdef _WIN32

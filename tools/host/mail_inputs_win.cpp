@@ -243,7 +243,11 @@ ConsoleText::~ConsoleText() {
     g_relay.pipe = nullptr;
 }
 
+// A console, not merely a character device: NUL is one too, and output sent
+// there is redirected like output to a file.
 bool IsTerminal(std::FILE* stream) {
     const int fd = _fileno(stream);
-    return (fd >= 0 && fd < 3 && g_relay.serves[fd]) || _isatty(fd) != 0;
+    if (fd >= 0 && fd < 3 && g_relay.serves[fd]) return true;
+    const intptr_t handle = _get_osfhandle(fd);
+    return handle != -1 && IsConsole(reinterpret_cast<HANDLE>(handle));
 }

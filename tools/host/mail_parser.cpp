@@ -1,6 +1,12 @@
 #include "tools/host/mail_parser.h"
 
+#include <cstdint>
 #include <cstring>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#define QUORVEL_X86 1
+#endif
 
 namespace {
 
@@ -17,22 +23,24 @@ struct Line {
 };
 
 Line LineAt(const char* data, size_t size, size_t pos) {
-    const void* lf = std::memchr(data + pos, '\n', size - pos);
+    const char* lf = FindByte(data + pos, size - pos, '\n');
     Line line{pos, size, size};
     if (lf) {
-        line.end = static_cast<size_t>(static_cast<const char*>(lf) - data);
+        line.end = static_cast<size_t>(lf - data);
         line.next = line.end + 1;
     }
     if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
     return line;
 }
 
-std::string Text(const char* data, size_t begin, size_t end) {
-    std::string text(data + begin, end - begin);
-    for (char& c : text) {
-        if (c == '\0') c = ' ';
+// Appends data[begin, end) to text, NUL bytes as blanks when there may be any.
+void AppendText(std::string& text, const char* data, size_t begin, size_t end, bool nul) {
+    const size_t from = text.size();
+    text.append(data + begin, end - begin);
+    if (!nul || !FindByte(data + begin, end - begin, '\0')) return;
+    for (size_t i = from; i < text.size(); ++i) {
+        if (text[i] == '\0') text[i] = ' ';
     }
-    return text;
 }
 
 void TrimBlanks(std::string& text) {
@@ -40,8 +48,93 @@ void TrimBlanks(std::string& text) {
     while (end > 0 && IsBlank(text[end - 1])) --end;
     size_t begin = 0;
     while (begin < end && IsBlank(text[begin])) ++begin;
-    text = text.substr(begin, end - begin);
+    if (end < text.size()) text.erase(end);
+    if (begin > 0) text.erase(0, begin);
 }
+
+const char* FindByteInWords(const char* data, const char* end, char c) {
+    while (data < end && reinterpret_cast<uintptr_t>(data) % sizeof(size_t) != 0) {
+        if (*data == c) return data;
+        ++data;
+    }
+    // A word holds c where word ^ pattern has a zero byte; the test for one
+    // is exact about whether there is one, not about where.
+    constexpr size_t kOnes = ~size_t{0} / 0xFF;
+    constexpr size_t kHighs = kOnes * 0x80;
+    const size_t pattern = kOnes * static_cast<unsigned char>(c);
+    for (; static_cast<size_t>(end - data) >= sizeof(size_t); data += sizeof(size_t)) {
+        size_t word;
+        std::memcpy(&word, data, sizeof word);
+        word ^= pattern;
+        if ((word - kOnes) & ~word & kHighs) break;
+    }
+    for (; data < end; ++data) {
+        if (*data == c) return data;
+    }
+    return nullptr;
+}
+
+// Whether the line at line, with five bytes or more before end, cannot be an
+// mbox separator.
+bool NoSeparatorAt(const char* line) {
+    return line[0] != 'F' || line[1] != 'r' || line[2] != 'o' || line[3] != 'm' || line[4] != ' ';
+}
+
+const char* NextPossibleSeparatorInWords(const char* line, const char* end) {
+    while (end - line >= 5 && NoSeparatorAt(line)) {
+        const char* lf = FindByteInWords(line, end, '\n');
+        if (!lf) break;
+        line = lf + 1;
+    }
+    return line;
+}
+
+#ifdef QUORVEL_X86
+bool HasSse2() {
+#if defined(__x86_64__)
+    return true;
+#else
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+#endif
+}
+
+bool g_hasSse2 = HasSse2();
+
+__attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const char* end,
+                                                         char c) {
+    const __m128i pattern = _mm_set1_epi8(c);
+    for (; end - data >= 16; data += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern));
+        if (hits != 0) return data + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    return FindByteInWords(data, end, c);
+}
+
+// Every line feed of a 16-byte block judged at once: bodies are mostly short lines.
+__attribute__((target("sse2"))) const char* NextPossibleSeparatorSse2(const char* line,
+                                                                      const char* end) {
+    if (end - line < 5 || !NoSeparatorAt(line)) return line;
+    const __m128i pattern = _mm_set1_epi8('\n');
+    const char* at = line;
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        for (unsigned hits =
+                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
+             hits != 0; hits &= hits - 1) {
+            line = at + __builtin_ctz(hits) + 1;
+            if (end - line < 5 || !NoSeparatorAt(line)) return line;
+        }
+    }
+    for (; at < end; ++at) {
+        if (*at != '\n') continue;
+        line = at + 1;
+        if (end - line < 5 || !NoSeparatorAt(line)) return line;
+    }
+    return line;
+}
+#endif
 
 bool StartsWithFrom(const char* data, size_t size, size_t pos) {
     return size - pos >= 5 && std::memcmp(data + pos, "From ", 5) == 0;
@@ -65,8 +158,40 @@ bool IsField(const char* data, const Line& line) {
 
 }  // namespace
 
+const char* FindByte(const char* data, size_t size, char c) {
+#ifdef QUORVEL_X86
+    if (g_hasSse2) return FindByteSse2(data, data + size, c);
+#endif
+    return FindByteInWords(data, data + size, c);
+}
+
+void UseWideScans(bool wide) {
+#ifdef QUORVEL_X86
+    g_hasSse2 = wide && HasSse2();
+#else
+    (void)wide;
+#endif
+}
+
+const char* NextPossibleSeparator(const char* data, const char* end) {
+#ifdef QUORVEL_X86
+    if (g_hasSse2) return NextPossibleSeparatorSse2(data, end);
+#endif
+    return NextPossibleSeparatorInWords(data, end);
+}
+
 std::vector<Header> ParseHeaders(const char* data, size_t size) {
     std::vector<Header> headers;
+    ParseHeaders(data, size, headers);
+    return headers;
+}
+
+void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
+    // headers[0, count) are this mail's; the rest are kept from an earlier one
+    // until they are written over.
+    size_t count = 0;
+    // Asked once for the whole block rather than for every piece of it.
+    const bool nul = FindByte(data, size, '\0') != nullptr;
     // Whether continuation lines belong to the last header or to a dropped line.
     bool continuing = false;
     for (size_t pos = ByteOrderMarkLength(data, size); pos < size;) {
@@ -76,17 +201,26 @@ std::vector<Header> ParseHeaders(const char* data, size_t size) {
         if (!IsHeaderBlockLine(data + line.begin, line.end - line.begin)) break;
         if (IsBlank(data[line.begin])) {
             // Unfolding removes only the line break; the blanks stay.
-            if (continuing) headers.back().value += Text(data, line.begin, line.end);
+            if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end, nul);
             continue;
         }
         const size_t nameLength = FieldNameLength(data + line.begin, line.end - line.begin);
         continuing = nameLength != 0 && nameLength != std::string::npos;
         if (!continuing) continue;
         const size_t colonAt = line.begin + nameLength;
-        headers.push_back({Text(data, line.begin, colonAt), Text(data, colonAt + 1, line.end)});
+        if (count == headers.size()) headers.emplace_back();
+        Header& header = headers[count];
+        header.name.clear();
+        AppendText(header.name, data, line.begin, colonAt, nul);
+        header.value.clear();
+        // Blanks at the start go in the end anyway; skipped here, they are never moved.
+        size_t valueAt = colonAt + 1;
+        while (valueAt < line.end && IsBlank(data[valueAt])) ++valueAt;
+        AppendText(header.value, data, valueAt, line.end, nul);
+        ++count;
     }
+    headers.resize(count);
     for (Header& header : headers) TrimBlanks(header.value);
-    return headers;
 }
 
 bool IsHeaderBlockLine(const char* line, size_t size) {

@@ -21,6 +21,25 @@ struct Header {
 // field is passed over. NUL bytes in a value become blanks, so that no part of
 // it is hidden from a reader that stops at the first zero byte.
 std::vector<Header> ParseHeaders(const char* data, size_t size);
+// The same into headers, whose strings keep their memory from one mail to the
+// next: a reader of many mails allocates only for a longer header than before.
+void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
+
+// The first c in data[0, size), or null: memchr, 16 bytes at a time where the
+// processor has SSE2, else a machine word at a time. The C runtime's memchr
+// under Wine looks at one byte at a time, and mail reading is mostly looking
+// for line feeds.
+const char* FindByte(const char* data, size_t size, char c);
+
+// The first line of data[0, end) that may be an mbox separator: the line at
+// data or after a line feed that starts with "From ", has fewer than five bytes
+// before end, or runs to end without a line feed. What comes before it is
+// whole lines that are no separator.
+const char* NextPossibleSeparator(const char* data, const char* end);
+
+// Whether those two scan 16 bytes at a time, where the processor has SSE2 (as
+// they do from the start), or a word at a time as without it: for tests of both.
+void UseWideScans(bool wide);
 
 // Whether the line (without its line end) belongs to a header block: a header
 // field, a continuation line, or a misplaced "From " line.

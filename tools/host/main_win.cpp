@@ -70,12 +70,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvel-host: %s\n", error.c_str());
         return 2;
     }
+    // Verdicts by the hundred thousand: the C runtime writes a device such as
+    // NUL a character at a time, and a file in small pieces. A terminal gets a
+    // screenful at a time, so that it still shows the run as it goes.
+    const bool reportsMails = line.command == Command::kCheck || line.command == Command::kLearn ||
+                              line.command == Command::kLint;
+    if (reportsMails) {
+        std::setvbuf(stdout, nullptr, _IOFBF, IsTerminal(stdout) ? 4096 : 256 * 1024);
+    }
     // A list to paste holds nothing but the entries.
     const bool listOnly = line.command == Command::kLearn && line.listOnly;
     if (!listOnly) std::printf("Plug-in: %s (%s)\n", plugin.name.c_str(), plugin.path.c_str());
     // Progress goes to the terminal only, and only when the output itself goes
     // elsewhere (check) or comes at the end (learn).
     std::FILE* const progressTo = IsTerminal(stderr) ? stderr : nullptr;
+    // Messages on stderr come after what stdout already holds.
+    std::fflush(stdout);
     const std::string listPath = PluginFolder(plugin) + "quorvel.txt";
     int status = 0;
     switch (line.command) {
@@ -92,6 +102,7 @@ int main(int argc, char** argv) {
                     Learn(line.paths, line.spamPaths, line.domains, stderr, progressTo);
                 PrintProposal(proposal, !line.spamPaths.empty(), listOnly, stdout);
                 status = proposal.unreadable > 0 ? 1 : 0;
+                std::fflush(stdout);  // before what WriteProposal may say on stderr
                 if (line.write && !WriteProposal(proposal, listPath, listOnly ? stderr : stdout)) {
                     status = 1;
                 }
