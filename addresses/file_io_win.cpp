@@ -140,8 +140,10 @@ bool IsTemporaryName(const char* name) {
     return true;
 }
 
-// Whether a file named like a save's temporary file stands in the folder.
-bool TemporaryFileStands(const char* folder, size_t folderLength) {
+// Whether a save's temporary file, written in the last few seconds, stands in
+// the folder: a save puts it in place right after writing it, and one left by a
+// save that died is no reason for every start of the filter to wait.
+bool LiveTemporaryFileStands(const char* folder, size_t folderLength) {
     char pattern[MAX_PATH];
     if (folderLength + sizeof kTempName > MAX_PATH) return false;
     std::memcpy(pattern, folder, folderLength);
@@ -149,9 +151,15 @@ bool TemporaryFileStands(const char* folder, size_t folderLength) {
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return false;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    const ULONGLONG now = (ULONGLONG{nowTime.dwHighDateTime} << 32) | nowTime.dwLowDateTime;
+    constexpr ULONGLONG kLive = 10ull * 10000000;  // 10 s in the file times' 100 ns
     bool stands = false;
     do {
-        stands = IsTemporaryName(found.cFileName);
+        const FILETIME& time = found.ftLastWriteTime;
+        const ULONGLONG written = (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+        stands = IsTemporaryName(found.cFileName) && written + kLive > now;
     } while (!stands && FindNextFileA(search, &found));
     FindClose(search);
     return stands;
@@ -216,8 +224,8 @@ void KeepWholeCopy(const char* copyPath, const char* listPath) {
 
 // Opens the list file for reading. A save that replaces it leaves a moment, on
 // Wine most of ReplaceFileA's time, in which it does not exist; while a save's
-// temporary file stands beside it, the file is tried again for about a second
-// before it counts as missing.
+// temporary file, freshly written, stands beside it, the file is tried again
+// for about a second before it counts as missing.
 HANDLE OpenForReading(const char* path, DWORD* error) {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -227,7 +235,7 @@ HANDLE OpenForReading(const char* path, DWORD* error) {
         if (*error != ERROR_FILE_NOT_FOUND || GetTickCount() - start > 1000) return file;
         const char* nameStart = std::strrchr(path, '\\');
         const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
-        if (!TemporaryFileStands(path, folderLength)) return file;
+        if (!LiveTemporaryFileStands(path, folderLength)) return file;
         Sleep(15);
     }
 }
