@@ -170,6 +170,10 @@ class MailSplitter {
         if (state_ == kHeaders) Emit();
     }
 
+    // A single mail whose headers have gone to the sink: the rest is body, which
+    // nothing reads.
+    bool Done() const { return !mbox_ && state_ == kBody; }
+
   private:
     enum State { kOutside, kHeaders, kBody };
 
@@ -373,7 +377,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
         bytesRead += pieceSize;
         if (progress) progress->Bytes(bytesRead);
         splitter.Feed(piece, pieceSize);
-        if (got < chunk.size()) break;
+        if (got < chunk.size() || splitter.Done()) break;
         got = std::fread(chunk.data(), 1, chunk.size(), stream.get());
         piece = chunk.data();
         pieceSize = got;
