@@ -29,17 +29,34 @@ bool IsAddressLetter(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
 }
 
+// Which bytes may stand in an address's local part and in its domain, looked
+// up in a table: every byte of every value that names people is asked.
+struct AddressBytes {
+    bool local[256] = {};
+    bool domain[256] = {};
+    AddressBytes() {
+        for (int c = 0; c < 256; ++c) {
+            const bool letter = IsAddressLetter(static_cast<unsigned char>(c));
+            local[c] = letter || (c != 0 && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
+            domain[c] = letter || c == '-' || c == '.';
+        }
+    }
+};
+const AddressBytes kAddressBytes;
+
 bool IsLocalChar(char c) {
-    return IsAddressLetter(static_cast<unsigned char>(c)) ||
-           (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
+    return kAddressBytes.local[static_cast<unsigned char>(c)];
 }
 
 bool IsDomainChar(char c) {
-    return IsAddressLetter(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    return kAddressBytes.domain[static_cast<unsigned char>(c)];
 }
 
 // Headers whose "@" names a message, not a person.
 bool NamesMessages(const std::string& name) {
+    // Asked of every header: most are told apart by their first letter.
+    const char first = static_cast<char>(name.empty() ? 0 : name[0] | 0x20);
+    if (first != 'm' && first != 'i' && first != 'r' && first != 'c') return false;
     for (const char* id :
          {"Message-ID", "In-Reply-To", "References", "Content-ID", "Resent-Message-ID"}) {
         if (EqualsNoCase(name.c_str(), id)) return true;
@@ -72,9 +89,9 @@ struct FoundAddresses {
 void AddressesIn(const std::string& text, size_t from, size_t to, FoundAddresses& found) {
     const char* const data = text.data();
     for (size_t at = from; at < to; ++at) {
-        const void* sign = std::memchr(data + at, '@', to - at);
+        const char* sign = FindByte(data + at, to - at, '@');
         if (!sign) break;
-        at = static_cast<size_t>(static_cast<const char*>(sign) - data);
+        at = static_cast<size_t>(sign - data);
         size_t begin = at;
         while (begin > from && IsLocalChar(text[begin - 1])) --begin;
         while (begin < at && text[begin] == '.') ++begin;
@@ -112,7 +129,8 @@ void ForClauses(const std::string& value, FoundAddresses& found) {
         if (start < size && value[start] == '<') ++start;
         const size_t reach = std::min(size, start + kClauseReach);
         size_t end = start;
-        while (end < reach && !IsBlank(value[end]) && std::strchr(">;,", value[end]) == nullptr) {
+        while (end < reach && !IsBlank(value[end]) && value[end] != '>' && value[end] != ';' &&
+               value[end] != ',') {
             ++end;
         }
         // No end in reach: longer than any address, and not to be cut.
@@ -183,11 +201,13 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
     return reason;
 }
 
-// Every address in every header that names people, each once, lower-cased.
-void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
+// Every address in every header that names people, each once, lower-cased;
+// without namedToo, those of To, Cc and Envelope-To left out.
+void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, bool namedToo = true) {
     found.count = 0;
     for (const Header& header : headers) {
-        if (!NamesMessages(header.name)) AddressesIn(header.value, 0, header.value.size(), found);
+        if (NamesMessages(header.name) || (!namedToo && NamesAddresses(header.name))) continue;
+        AddressesIn(header.value, 0, header.value.size(), found);
     }
     SortUnique(found);
 }
@@ -308,7 +328,8 @@ class Learner {
             ++proposal_.withoutHeaders;
             return;
         }
-        AllAddresses(headers, all_);
+        // Those of To, Cc and Envelope-To go into addresses_ below.
+        AllAddresses(headers, all_, false);
         for (size_t i = 0; i < all_.count; ++i) seen_.insert(all_.texts[i]);
         CollectAddresses(headers, found_);
         if (found_.count == 0) {
@@ -382,6 +403,7 @@ class Learner {
             byLocal_[text.substr(0, at)].push_back({i, text.substr(at)});
         }
         others_.resize(proposal_.entries.size());
+        for (const std::string& address : addresses_) Note(address);
         for (const std::string& address : seen_) Note(address);
         std::unordered_set<std::string>().swap(seen_);
     }
@@ -544,8 +566,8 @@ class Learner {
     // Looked up once a mail, so hashed rather than ordered: the proposal does
     // not depend on the order of the kinds.
     std::unordered_map<std::vector<uint32_t>, uint64_t, KindHash> kinds_;
-    // Every address the mails' headers hold, kept from mail to mail, and the
-    // good mails' ones until the proposal is made.
+    // The addresses of one mail's headers, kept from mail to mail, and those of
+    // the good mails outside addresses_ until the proposal is made.
     FoundAddresses all_;
     std::unordered_set<std::string> seen_;
     struct LocalPart {
