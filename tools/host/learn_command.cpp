@@ -201,15 +201,15 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
     return reason;
 }
 
-// Every address in every header that names people, each once, lower-cased;
-// without namedToo, those of To, Cc and Envelope-To left out.
+// Every address in every header that names people, lower-cased, in no order and
+// not each once: those who take them keep them in sets. Without namedToo, those
+// of To, Cc and Envelope-To are left out.
 void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, bool namedToo = true) {
     found.count = 0;
     for (const Header& header : headers) {
         if (NamesMessages(header.name) || (!namedToo && NamesAddresses(header.name))) continue;
         AddressesIn(header.value, 0, header.value.size(), found);
     }
-    SortUnique(found);
 }
 
 void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {
@@ -534,7 +534,8 @@ class Learner {
         const size_t at = address.find('@');
         if (at == std::string::npos) return;
         for (size_t begin = 0; begin <= at; ++begin) {
-            const auto local = byLocal_.find(address.substr(begin, at - begin));
+            local_.assign(address, begin, at - begin);  // no allocation per part
+            const auto local = byLocal_.find(local_);
             if (local == byLocal_.end()) continue;
             for (const LocalPart& entry : local->second) {
                 if (address.compare(at, entry.domain.size(), entry.domain) != 0) continue;
@@ -576,6 +577,7 @@ class Learner {
     };
     std::unordered_map<std::string, std::vector<LocalPart>> byLocal_;  // entries by local part
     std::vector<std::unordered_set<std::string>> others_;              // by entry
+    std::string local_;                                                // Note's own
 };
 
 unsigned long long U(uint64_t n) {
