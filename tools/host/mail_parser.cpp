@@ -198,14 +198,20 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         const Line line = LineAt(data, size, pos);
         pos = line.next;
         if (line.begin == line.end) break;  // the empty line before the body
-        if (!IsHeaderBlockLine(data + line.begin, line.end - line.begin)) break;
         if (IsBlank(data[line.begin])) {
             // Unfolding removes only the line break; the blanks stay.
             if (continuing) AppendText(headers[count - 1].value, data, line.begin, line.end, nul);
             continue;
         }
         const size_t nameLength = FieldNameLength(data + line.begin, line.end - line.begin);
-        continuing = nameLength != 0 && nameLength != std::string::npos;
+        if (nameLength == std::string::npos) {
+            // A misplaced "From " line is passed over; any other line ends the
+            // block, as IsHeaderBlockLine tells the splitter.
+            if (!StartsWithFrom(data + line.begin, line.end - line.begin, 0)) break;
+            continuing = false;
+            continue;
+        }
+        continuing = nameLength != 0;
         if (!continuing) continue;
         const size_t colonAt = line.begin + nameLength;
         if (count == headers.size()) headers.emplace_back();
