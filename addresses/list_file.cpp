@@ -108,9 +108,14 @@ void ListFileReader::Decide(bool final) {
     FeedText(head_, headLength_);
 }
 
+void ListFileReader::Pass(const char* text, size_t size) {
+    if (textSink_) textSink_(textContext_, text, size);
+    parser_.Feed(text, size);
+}
+
 void ListFileReader::FeedText(const unsigned char* data, size_t size) {
     if (encoding_ == ListEncoding::Bytes || encoding_ == ListEncoding::Utf8Marked) {
-        parser_.Feed(reinterpret_cast<const char*>(data), size);
+        Pass(reinterpret_cast<const char*>(data), size);
         return;
     }
     const bool little = encoding_ == ListEncoding::Utf16Le;
@@ -137,7 +142,7 @@ void ListFileReader::ConvertUnits(bool final) {
     bool lossy = false;
     const size_t made = WideToSystemText(units_, count, text, &lossy);
     if (lossy) losses_ |= kLostUnconvertible;
-    parser_.Feed(text, made);
+    Pass(text, made);
     unitCount_ = 0;
     if (holdLast) units_[unitCount_++] = units_[count];
 }

@@ -71,8 +71,16 @@ class ListFileReader {
     ListEncoding encoding() const { return encoding_; }
     // The ListLoss bits: nonzero when writing the entries would not give back the file.
     unsigned losses() const { return parser_.losses() | losses_; }
+    // Also hands sink the 8-bit text that the line rules read, as it is made:
+    // after the mark, converted from UTF-16.
+    using TextSink = void (*)(void* context, const char* text, size_t size);
+    void TapText(TextSink sink, void* context) {
+        textSink_ = sink;
+        textContext_ = context;
+    }
 
   private:
+    void Pass(const char* text, size_t size);
     void Decide(bool final);
     void FeedText(const unsigned char* data, size_t size);
     void ConvertUnits(bool final);
@@ -86,6 +94,8 @@ class ListFileReader {
     char16_t units_[2048] = {};
     size_t unitCount_ = 0;
     unsigned losses_ = 0;
+    TextSink textSink_ = nullptr;
+    void* textContext_ = nullptr;
 };
 
 // Writes entries as lines: each text as text mode would write it (LF becomes

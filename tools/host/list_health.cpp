@@ -7,7 +7,6 @@
 #include <unordered_map>
 
 #include "addresses/ascii_case.h"
-#include "addresses/code_page.h"
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "tools/host/mail_inputs.h"
@@ -46,35 +45,34 @@ std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop) {
     return lines;
 }
 
+struct TappedText {
+    std::string text;
+    bool outOfMemory = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
+void TakeText(void* context, const char* text, size_t size) {
+    auto* tapped = static_cast<TappedText*>(context);
+    try {
+        if (!tapped->outOfMemory) tapped->text.append(text, size);
+    } catch (...) {
+        tapped->outOfMemory = true;
+    }
+}
+
 // The file's bytes as the 8-bit text that the plug-in reads: after a UTF-8
 // mark, or converted from UTF-16 as its load converts them, so every later
 // look at lines and bytes sees what the plug-in sees. unconvertible is set when
 // some character has no form in the system's code page.
 std::string TextAsRead(const char* data, size_t size, bool& unconvertible) {
+    TappedText tapped;
     ListFileReader reader([](void*, const char*) {}, nullptr);
-    reader.Feed(data, size < 3 ? size : 3);
+    reader.TapText(TakeText, &tapped);
+    reader.Feed(data, size);
     reader.Finish();
-    unconvertible = false;
-    switch (reader.encoding()) {
-        case ListEncoding::Bytes:
-            return std::string(data, size);
-        case ListEncoding::Utf8Marked:
-            return std::string(data + 3, size - 3);
-        case ListEncoding::Utf16Le:
-        case ListEncoding::Utf16Be:
-            break;
-    }
-    const bool little = reader.encoding() == ListEncoding::Utf16Le;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data) + 2;
-    std::vector<char16_t> units((size - 2) / 2);
-    for (size_t i = 0; i < units.size(); ++i) {
-        const unsigned char first = bytes[2 * i], second = bytes[2 * i + 1];
-        units[i] = static_cast<char16_t>(little ? first | second << 8 : first << 8 | second);
-    }
-    std::string text(3 * units.size(), '\0');
-    text.resize(WideToSystemText(units.data(), units.size(), &text[0], &unconvertible));
-    if ((size - 2) % 2) unconvertible = true;
-    return text;
+    if (tapped.outOfMemory) throw std::bad_alloc();
+    unconvertible = (reader.losses() & kLostUnconvertible) != 0;
+    return std::move(tapped.text);
 }
 
 // The endings under which anyone may register a domain: an entry that is one
