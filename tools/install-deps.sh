@@ -32,5 +32,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq $missing
+# A mirror caught mid-sync fails one index; the others still serve the install.
+apt-get update -qq || echo "install-deps: some package lists could not be updated; installing from the rest" >&2
+if ! apt-get install -y -qq $missing; then
+    # With one architecture's update index missing, a library's 64- and 32-bit
+    # halves are offered at different versions; the release's own versions agree.
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    apt-get install -y -qq -t "$codename" $missing
+fi
