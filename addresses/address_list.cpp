@@ -175,13 +175,6 @@ void KnowDamagedFile(const char* path) {
 
 }  // namespace
 
-bool EqualsNoCase(const char* a, const char* b) {
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    while (*x && FoldAscii(*x) == FoldAscii(*y)) ++x, ++y;
-    return FoldAscii(*x) == FoldAscii(*y);
-}
-
 void LoadAddressList() {
     ListLock lock;
     if (g_addressList.head || g_modulePath[0] == '\0') return;

@@ -62,6 +62,3 @@ void UnloadAddressList();
 // Bumped under the lock by every change: add, remove, release, load. Never 0,
 // so a viewer can keep 0 for "never filled". Equal counts mean the same list.
 uint32_t ListChangeCount();
-
-// True when a and b are equal, ignoring the case of ASCII letters only.
-bool EqualsNoCase(const char* a, const char* b);

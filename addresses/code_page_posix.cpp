@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "addresses/ascii_case.h"
+
 namespace {
 
 size_t PutUtf8(uint32_t c, char* out) {
@@ -29,25 +31,18 @@ size_t PutUtf8(uint32_t c, char* out) {
     return 4;
 }
 
-bool IsHigh(char16_t u) {
-    return u >= 0xD800 && u < 0xDC00;
-}
-bool IsLow(char16_t u) {
-    return u >= 0xDC00 && u < 0xE000;
-}
-
 }  // namespace
 
 size_t WideToSystemText(const char16_t* units, size_t count, char* out, bool* lossy) {
     size_t made = 0;
     for (size_t i = 0; i < count; ++i) {
         const char16_t u = units[i];
-        if (IsHigh(u) && i + 1 < count && IsLow(units[i + 1])) {
+        if (IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
             const uint32_t c = 0x10000 + ((static_cast<uint32_t>(u) - 0xD800) << 10) +
                                (static_cast<uint32_t>(units[i + 1]) - 0xDC00);
             made += PutUtf8(c, out + made);
             ++i;
-        } else if (IsHigh(u) || IsLow(u)) {
+        } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
             out[made++] = '?';  // half a pair has no form in UTF-8
             *lossy = true;
         } else {

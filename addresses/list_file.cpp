@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "addresses/ascii_case.h"
 #include "addresses/code_page.h"
 
 namespace {
@@ -11,10 +12,6 @@ constexpr char kCtrlZ = 0x1A;
 bool StartsWithMark(const char* text) {
     return std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 || std::strncmp(text, "\xFF\xFE", 2) == 0 ||
            std::strncmp(text, "\xFE\xFF", 2) == 0;
-}
-
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit < 0xDC00;
 }
 }  // namespace
 

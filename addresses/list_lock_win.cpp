@@ -55,10 +55,7 @@ void DestroyListLocks() {
 
 void* AcquireFileSaveLock(const char* path) {
     // One name per list file in this session, whatever the case of its letters.
-    uint32_t hash = 2166136261u;
-    for (const auto* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
-        hash = (hash ^ FoldAscii(*p)) * 16777619u;
-    }
+    const uint32_t hash = HashNoCase(path);
     char name[] = "Local\\quorvel-list-00000000";
     for (int digit = 0; digit < 8; ++digit) {
         name[sizeof name - 2 - digit] = "0123456789abcdef"[(hash >> (4 * digit)) & 15];

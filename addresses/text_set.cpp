@@ -16,21 +16,6 @@ namespace {
 
 constexpr size_t kBlockBytes = 65536;
 
-uint32_t HashNoCase(const char* text) {
-    uint32_t hash = 2166136261u;
-    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        hash = (hash ^ FoldAscii(*p)) * 16777619u;
-    }
-    return hash;
-}
-
-bool SameNoCase(const char* a, const char* b) {
-    const auto* x = reinterpret_cast<const unsigned char*>(a);
-    const auto* y = reinterpret_cast<const unsigned char*>(b);
-    while (*x && FoldAscii(*x) == FoldAscii(*y)) ++x, ++y;
-    return FoldAscii(*x) == FoldAscii(*y);
-}
-
 }  // namespace
 
 TextSet::~TextSet() {
@@ -62,7 +47,7 @@ const TextSet::Slot* TextSet::Find(const char* text, uint32_t hash) const {
     for (size_t i = hash & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
         const Slot& slot = slots_[i];
         if (!slot.text) return &slot;
-        if (slot.hash == hash && SameNoCase(slot.text, text)) return &slot;
+        if (slot.hash == hash && EqualsNoCase(slot.text, text)) return &slot;
     }
 }
 

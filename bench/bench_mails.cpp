@@ -5,6 +5,7 @@
 #include <set>
 
 #include "addresses/address_list.h"
+#include "addresses/ascii_case.h"
 
 BenchMail& BenchMail::operator=(const BenchMail& other) {
     headers_ = other.headers_;

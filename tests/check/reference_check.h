@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "addresses/address_list.h"
+#include "addresses/ascii_case.h"
 #include "check/mail_check.h"
 
 namespace reference_check {
