@@ -20,11 +20,6 @@ struct AddressList {
 // (address_index.h) in step.
 extern AddressList g_addressList;
 
-// Full path of the list file; empty when the module's folder leaves no room for
-// the file name, in which case nothing is read or written.
-constexpr size_t kPathSize = 260;
-extern char g_modulePath[kPathSize];
-
 // Holds the list's lock for its lifetime. The lock is recursive, so a caller may
 // hold it across several of the operations below (find, then remove).
 class ListLock {
@@ -35,18 +30,6 @@ class ListLock {
     ListLock& operator=(const ListLock&) = delete;
 };
 
-// Fills the list from g_modulePath; does nothing when the list already holds entries.
-void LoadAddressList();
-// True when the list may lack entries the file holds: the last load stopped
-// before the end of the file (a read failed, memory ran out, or the file exists
-// but could not be opened), or ReleasePlugin emptied the list since. Saves are
-// then refused, so the file keeps those entries, until a load reads it whole.
-bool AddressListLoadIncomplete();
-// Writes the whole list to the file (file_io.h says by which route). True when
-// the file now holds the whole list; on false the list keeps every edit. Takes
-// the list's lock only to copy the texts: call it without holding a ListLock.
-bool SaveAddressList();
-
 // First entry from the head equal to text, ASCII case ignored; the entry stays
 // valid only while the caller holds the lock.
 AddressEntry* FindAddress(const char* text);
@@ -54,10 +37,19 @@ AddressEntry* FindAddress(const char* text);
 bool AddAddress(const char* text);
 // Unlinks the entry, frees its text and destroys it.
 void RemoveAddress(AddressEntry* entry);
-// Frees every entry; the list is empty afterwards. Published to the host.
-void ReleasePlugin();
-// ReleasePlugin, and frees the locks: for a module unloaded while its process goes on.
-void UnloadAddressList();
+// Frees every entry and the check's index; the list is empty afterwards.
+// ReleasePlugin (list_store.h) also forgets what the file held.
+void ClearAddressList();
+
+// Calls visit(text) for each entry from the head while it returns true; false
+// when one returned false. Callers hold a ListLock.
+template <typename Visit>
+bool VisitAddresses(Visit visit) {
+    for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
+        if (!visit(static_cast<const char*>(entry->text))) return false;
+    }
+    return true;
+}
 
 // Bumped under the lock by every change: add, remove, release, load. Never 0,
 // so a viewer can keep 0 for "never filled". Equal counts mean the same list.

@@ -2,69 +2,84 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "addresses/ascii_case.h"
+
+#include "addresses/file_calls_win.h"
+
+namespace fc = file_calls;
 
 namespace {
 
 // Other programs may read and write the list file meanwhile: no sharing restriction.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The temporary file's name; as long as "quorvel.txt", so it fits wherever the
-// list file does (GetTempFileNameA would want three characters more).
+// The save's own files; as long as "quorvel.txt", so they fit wherever the list
+// file does (GetTempFileNameA would want three characters more).
 const char kTempName[] = "qvl0000.tmp";
-constexpr size_t kTempDigits = 3;
+constexpr size_t kNameLength = sizeof kTempName - 1;
+constexpr size_t kDigitsAt = 3;
+constexpr size_t kExtensionAt = 8;
 
-#ifdef QUORVEL_WRITE_FAULTS
-// Test builds only: bytes that may still be written or read before that fails.
-long long g_writeBudget = -1;
-long long g_readBudget = -1;
-HANDLE g_writeStarted = nullptr;
-HANDLE g_writeResume = nullptr;
-#endif
-
-#ifdef QUORVEL_WRITE_FAULTS
-// Cuts a transfer down to what a budget allows. False, with the error set, once
-// the budget is spent; a negative budget allows everything.
-bool WithinBudget(long long budget, DWORD* size, DWORD error) {
-    if (budget < 0) return true;
-    if (budget == 0) {
-        SetLastError(error);
-        return false;
+// FNV-1a over the bytes a save read, to tell whether the file changed since.
+struct Fingerprint {
+    unsigned long long hash = 14695981039346656037ull;
+    unsigned long long size = 0;
+    void Add(const char* data, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+        }
+        size += count;
     }
-    if (*size > budget) *size = static_cast<DWORD>(budget);
+    bool operator==(const Fingerprint& other) const {
+        return hash == other.hash && size == other.size;
+    }
+};
+
+size_t FolderLength(const char* path) {
+    const char* nameStart = std::strrchr(path, '\\');
+    return nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
+}
+
+// path = folder + "qvlNNNN" + extension (".tmp", ".old", ".was").
+bool SaveFileName(const char* folder, size_t folderLength, DWORD number, const char* extension,
+                  char* path) {
+    if (folderLength + kNameLength + 1 > MAX_PATH) return false;
+    std::memcpy(path, folder, folderLength);
+    std::memcpy(path + folderLength, kTempName, sizeof kTempName);
+    for (int digit = 0; digit < 4; ++digit) {
+        path[folderLength + kDigitsAt + 3 - digit] =
+            "0123456789ABCDEF"[(number >> (4 * digit)) & 15];
+    }
+    std::memcpy(path + folderLength + kExtensionAt - 1, extension, 4);
     return true;
 }
-#endif
 
-// WriteFile, which a test build can make fail part-way as a full disk does.
-BOOL WriteSome(HANDLE file, const char* data, DWORD size, DWORD* put) {
-#ifdef QUORVEL_WRITE_FAULTS
-    if (g_writeStarted) {
-        SetEvent(g_writeStarted);
-        WaitForSingleObject(g_writeResume, INFINITE);
-        g_writeStarted = g_writeResume = nullptr;
-    }
-    *put = 0;
-    if (!WithinBudget(g_writeBudget, &size, ERROR_DISK_FULL)) return FALSE;
-    const BOOL ok = WriteFile(file, data, size, put, nullptr);
-    if (g_writeBudget > 0) g_writeBudget -= *put;
-    return ok;
-#else
-    return WriteFile(file, data, size, put, nullptr);
-#endif
+bool Exists(const char* path) {
+    return fc::Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// ReadFile, which a test build can make fail part-way as a bad sector does.
-BOOL ReadSome(HANDLE file, char* data, DWORD size, DWORD* got) {
-#ifdef QUORVEL_WRITE_FAULTS
-    *got = 0;
-    if (!WithinBudget(g_readBudget, &size, ERROR_CRC)) return FALSE;
-    const BOOL ok = ReadFile(file, data, size, got, nullptr);
-    if (g_readBudget > 0) g_readBudget -= *got;
-    return ok;
-#else
-    return ReadFile(file, data, size, got, nullptr);
-#endif
+// A new qvlNNNN.tmp in the folder whose qvlNNNN.old is free too; its name goes
+// to path. No delete sharing: another save's clean-up can't remove it meanwhile.
+HANDLE CreateTemporaryFile(const char* folder, size_t folderLength, char* path, DWORD* number) {
+    const DWORD first = (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
+    char old[MAX_PATH];
+    for (DWORD n = 0; n < 0x10000; ++n) {
+        *number = (first + n) & 0xFFFF;
+        if (!SaveFileName(folder, folderLength, *number, ".old", old)) break;
+        if (Exists(old)) continue;
+        SaveFileName(folder, folderLength, *number, ".tmp", path);
+        const HANDLE file = fc::Create(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 // Writes all bytes; `written` counts those that went out.
@@ -73,7 +88,7 @@ bool WriteAll(HANDLE file, const char* data, size_t size, size_t* written) {
     while (size > 0) {
         const DWORD step = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
         DWORD put = 0;
-        if (!WriteSome(file, data, step, &put) || put == 0) return false;
+        if (!fc::Write(file, data, step, &put) || put == 0) return false;
         data += put;
         size -= put;
         *written += put;
@@ -81,63 +96,57 @@ bool WriteAll(HANDLE file, const char* data, size_t size, size_t* written) {
     return true;
 }
 
-// Writes the digits of number into the qvlXXXX.tmp name at path + folderLength.
-void NumberTemporaryName(char* path, size_t folderLength, DWORD number) {
-    for (int digit = 0; digit < 4; ++digit) {
-        path[folderLength + kTempDigits + 3 - digit] =
-            "0123456789ABCDEF"[(number >> (4 * digit)) & 15];
+// Reads the file from where its pointer stands to its end, into sink and the
+// fingerprint; out, when given, gets a copy. False on a read or write error.
+bool ReadAll(HANDLE file, ChunkSink sink, void* context, Fingerprint* print, HANDLE out) {
+    char chunk[16384];
+    DWORD got = 0;
+    size_t written = 0;
+    for (;;) {
+        if (!fc::Read(file, chunk, sizeof chunk, &got)) return false;
+        if (got == 0) return true;
+        if (sink) sink(context, chunk, got);
+        if (print) print->Add(chunk, got);
+        if (out != INVALID_HANDLE_VALUE && !WriteAll(out, chunk, got, &written)) return false;
     }
 }
 
-DWORD FirstTemporaryNumber() {
-    return (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
-}
+enum class TempWrite { Whole, NoFile, Failed };
 
-// A new file with a free name of the form qvlXXXX.tmp in the folder (which ends
-// in a backslash, or is empty for the current folder); the name goes to path.
-// No delete sharing: another save's clean-up can't remove it while it is written.
-HANDLE CreateTemporaryFile(const char* folder, size_t folderLength, char* path) {
-    if (folderLength + sizeof kTempName > MAX_PATH) return INVALID_HANDLE_VALUE;
-    std::memcpy(path, folder, folderLength);
-    std::memcpy(path + folderLength, kTempName, sizeof kTempName);
-    const DWORD first = FirstTemporaryNumber();
-    for (DWORD n = 0; n < 0x10000; ++n) {
-        NumberTemporaryName(path, folderLength, first + n);
-        const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+// Writes the bytes into a new temporary file and flushes it. Unless Whole, no
+// temporary file stays: NoFile when the folder takes none, Failed when writing
+// it failed (a full disk).
+TempWrite WriteTemporaryFile(const char* folder, size_t folderLength, const char* data, size_t size,
+                             char* tempPath, DWORD* number) {
+    const HANDLE temp = CreateTemporaryFile(folder, folderLength, tempPath, number);
+    if (temp == INVALID_HANDLE_VALUE) return TempWrite::NoFile;
+    size_t written = 0;
+    const bool whole = WriteAll(temp, data, size, &written) && fc::Flush(temp);
+    if (!fc::Close(temp) || !whole) {
+        fc::Delete(tempPath);
+        return TempWrite::Failed;
     }
-    return INVALID_HANDLE_VALUE;
-}
-
-// A free qvlXXXX.tmp name beside the temporary file at path, for the old file
-// while it is being replaced.
-bool FreeTemporaryName(const char* temp, size_t folderLength, char* path) {
-    std::memcpy(path, temp, folderLength + sizeof kTempName);
-    const DWORD first = FirstTemporaryNumber() + 0x8000;
-    for (DWORD n = 0; n < 0x10000; ++n) {
-        NumberTemporaryName(path, folderLength, first + n);
-        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES &&
-            GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return true;
-        }
-    }
-    return false;
+    return TempWrite::Whole;
 }
 
 bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-bool IsTemporaryName(const char* name) {
-    if (std::strlen(name) != sizeof kTempName - 1) return false;
-    for (size_t i = 0; i < sizeof kTempName - 1; ++i) {
-        const bool digit = i >= kTempDigits && i < kTempDigits + 4;
-        if (digit ? !IsHexDigit(name[i]) : name[i] != kTempName[i]) return false;
+// The extension of a save's file name ("tmp", "old", "was"), or null.
+const char* SaveFileExtension(const char* name) {
+    if (std::strlen(name) != kNameLength || FoldAscii(name[0]) != 'q' ||
+        FoldAscii(name[1]) != 'v' || FoldAscii(name[2]) != 'l' || name[kExtensionAt - 1] != '.') {
+        return nullptr;
     }
-    return true;
+    for (size_t i = kDigitsAt; i < kDigitsAt + 4; ++i) {
+        if (!IsHexDigit(name[i])) return nullptr;
+    }
+    const char* extension = name + kExtensionAt;
+    for (const char* known : {"tmp", "old", "was"}) {
+        if (EqualsNoCase(extension, known)) return known;
+    }
+    return nullptr;
 }
 
 // Whether a save's temporary file, written in the last few seconds, stands in
@@ -145,11 +154,10 @@ bool IsTemporaryName(const char* name) {
 // save that died is no reason for every start of the filter to wait.
 bool LiveTemporaryFileStands(const char* folder, size_t folderLength) {
     char pattern[MAX_PATH];
-    if (folderLength + sizeof kTempName > MAX_PATH) return false;
-    std::memcpy(pattern, folder, folderLength);
-    std::memcpy(pattern + folderLength, "qvl????.tmp", sizeof kTempName);
+    if (!SaveFileName(folder, folderLength, 0, ".tmp", pattern)) return false;
+    std::memcpy(pattern + folderLength, "qvl????.tmp", kNameLength + 1);
     WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(pattern, &found);
+    const HANDLE search = fc::FindFirst(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     FILETIME nowTime;
     GetSystemTimeAsFileTime(&nowTime);
@@ -159,28 +167,28 @@ bool LiveTemporaryFileStands(const char* folder, size_t folderLength) {
     do {
         const FILETIME& time = found.ftLastWriteTime;
         const ULONGLONG written = (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-        stands = IsTemporaryName(found.cFileName) && written + kLive > now;
-    } while (!stands && FindNextFileA(search, &found));
-    FindClose(search);
+        stands = SaveFileExtension(found.cFileName) && written + kLive > now;
+    } while (!stands && fc::FindNext(search, &found));
+    fc::FindEnd(search);
     return stands;
 }
 
-// Temporary files of saves that died part-way, or the copy kept by one that
-// failed; once the list file holds the list they are stale.
-void RemoveLeftovers(const char* folder, size_t folderLength) {
-    char path[MAX_PATH];
-    if (folderLength + sizeof kTempName > MAX_PATH) return;
-    std::memcpy(path, folder, folderLength);
-    std::memcpy(path + folderLength, "qvl????.tmp", sizeof kTempName);
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        if (!IsTemporaryName(found.cFileName)) continue;
-        std::memcpy(path + folderLength, found.cFileName, sizeof kTempName);
-        DeleteFileA(path);  // one still being written by another save is not shared for delete
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+// Opens the list file for reading. A save that replaces it leaves a moment, on
+// Wine most of ReplaceFileA's time, in which it does not exist; while a save's
+// temporary file, freshly written, stands beside it, the file is tried again
+// for about a second before it counts as missing.
+HANDLE OpenForReading(const char* path, bool waitForSave, DWORD* error) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const HANDLE file =
+            fc::Create(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+        *error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (*error != ERROR_FILE_NOT_FOUND || !waitForSave || GetTickCount() - start > 1000) {
+            return file;
+        }
+        if (!LiveTemporaryFileStands(path, FolderLength(path))) return file;
+        Sleep(15);
+    }
 }
 
 // The list's name with ".bak" for its extension (quorvel.bak), or with a
@@ -211,201 +219,272 @@ bool BackupName(const char* listPath, unsigned n, char* name) {
 // Names tried before a backup gives up: the user has long stopped reading them.
 constexpr unsigned kBackupNames = 1000;
 
-// Gives the whole copy of a list whose file was damaged a free backup name;
-// an older backup may be the only copy of something else.
-void KeepWholeCopy(const char* copyPath, const char* listPath) {
-    char keptPath[MAX_PATH];
-    for (unsigned n = 0; n < kBackupNames && BackupName(listPath, n, keptPath); ++n) {
-        if (MoveFileExA(copyPath, keptPath, MOVEFILE_WRITE_THROUGH)) return;
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return;
-    }
+bool Print(const char* path, Fingerprint* print) {
+    const HANDLE file =
+        fc::Create(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool read = ReadAll(file, nullptr, nullptr, print, INVALID_HANDLE_VALUE);
+    fc::Close(file);
+    return read;
 }
 
-// Opens the list file for reading. A save that replaces it leaves a moment, on
-// Wine most of ReplaceFileA's time, in which it does not exist; while a save's
-// temporary file, freshly written, stands beside it, the file is tried again
-// for about a second before it counts as missing.
-HANDLE OpenForReading(const char* path, DWORD* error) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const HANDLE file = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        *error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        if (*error != ERROR_FILE_NOT_FOUND || GetTickCount() - start > 1000) return file;
-        const char* nameStart = std::strrchr(path, '\\');
-        const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
-        if (!LiveTemporaryFileStands(path, folderLength)) return file;
-        Sleep(15);
-    }
+bool SameBytes(const char* a, const char* b) {
+    Fingerprint first, second;
+    return Print(a, &first) && Print(b, &second) && first == second;
 }
 
 // A file with more than one name: replacing it would cut the other names off.
-bool HasOtherLinks(const char* path) {
-    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+bool HasOtherLinks(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
-    const bool linked = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1;
-    CloseHandle(file);
-    return linked;
-}
-
-// Moves the complete temporary file into the list file's place.
-bool PutInPlace(const char* temp, size_t folderLength, const char* target, DWORD attributes) {
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return MoveFileExA(temp, target, MOVEFILE_WRITE_THROUGH) != 0;
-    }
-    if (HasOtherLinks(target)) return false;
-    // With a name for the old file, a failed replacement leaves both files under
-    // their own names, and no system file of its own making behind.
-    char old[MAX_PATH];
-    if (!FreeTemporaryName(temp, folderLength, old)) return false;
-    if (!ReplaceFileA(target, temp, old, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-        // Some systems have moved the old file aside by now: put it back.
-        if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) MoveFileExA(old, target, 0);
-        if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) DeleteFileA(old);
-        return false;
-    }
-    DeleteFileA(old);
-    // Windows keeps the attributes itself; some file systems leave that to us.
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const DWORD now = GetFileAttributesA(target);
-    if (now != INVALID_FILE_ATTRIBUTES && (now & kKept) != (attributes & kKept)) {
-        SetFileAttributesA(target, (now & ~kKept) | (attributes & kKept));
-    }
-    return true;
-}
-
-enum class InPlace { Written, Untouched, Damaged };
-
-// Writes over the list file itself, as a plain write does, with full sharing;
-// the only route on which a failure part-way leaves the file damaged.
-InPlace WriteInPlace(const char* path, const char* data, size_t size) {
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return InPlace::Untouched;
-    size_t written = 0;
-    const bool whole = WriteAll(file, data, size, &written);
-    const bool ended = whole && SetEndOfFile(file) && FlushFileBuffers(file);
-    const bool closed = CloseHandle(file) != 0;
-    if (ended && closed) return InPlace::Written;
-    return written == 0 && !whole ? InPlace::Untouched : InPlace::Damaged;
+    return fc::Info(file, &info) && info.nNumberOfLinks > 1;
 }
 
 }  // namespace
 
-#ifdef QUORVEL_WRITE_FAULTS
-extern "C" void FailWritesAfter(long long bytes) {
-    g_writeBudget = bytes < 0 ? -1 : bytes;
-}
-extern "C" void FailReadsAfter(long long bytes) {
-    g_readBudget = bytes < 0 ? -1 : bytes;
-}
-extern "C" void HoldNextWrite(void* started, void* resume) {
-    g_writeStarted = started;
-    g_writeResume = resume;
-}
-#endif
+struct HeldList {
+    HANDLE file = INVALID_HANDLE_VALUE;  // invalid when the list was missing
+    bool canWrite = false;               // others could not write it meanwhile
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    Fingerprint read;
+};
 
-ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context) {
+ReadResult ReadFileChunks(const char* path, ChunkSink sink, void* context, bool waitForSave) {
     DWORD error = ERROR_SUCCESS;
-    const HANDLE file = OpenForReading(path, &error);
+    const HANDLE file = OpenForReading(path, waitForSave, &error);
     if (file == INVALID_HANDLE_VALUE) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
                                                                               : ReadResult::Partial;
     }
-    char chunk[16384];
-    DWORD got = 0;
-    BOOL ok;
-    while ((ok = ReadSome(file, chunk, sizeof chunk, &got)) && got > 0) sink(context, chunk, got);
-    CloseHandle(file);
-    return ok ? ReadResult::Whole : ReadResult::Partial;
+    const bool read = ReadAll(file, sink, context, nullptr, INVALID_HANDLE_VALUE);
+    fc::Close(file);
+    return read ? ReadResult::Whole : ReadResult::Partial;
 }
 
-bool KeepBackupCopy(const char* path) {
-    DWORD error = ERROR_SUCCESS;
-    const HANDLE source = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return false;
+void FindLeftovers(const char* listPath, LeftoverSink sink, void* context) {
+    const size_t folderLength = FolderLength(listPath);
+    char path[MAX_PATH];
+    if (!SaveFileName(listPath, folderLength, 0, ".tmp", path)) return;
+    std::memcpy(path + folderLength, "qvl????.*", sizeof "qvl????.*");
+    WIN32_FIND_DATAA found;
+    const HANDLE search = fc::FindFirst(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const char* extension = SaveFileExtension(found.cFileName);
+        if (!extension || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        std::memcpy(path + folderLength, found.cFileName, kNameLength + 1);
+        Leftover kind = Leftover::Unfinished;
+        if (extension[0] == 'o') {
+            kind = Leftover::Replaced;
+        } else if (extension[0] == 'w') {
+            kind = Leftover::BeforeInPlace;
+        } else {
+            char old[MAX_PATH];
+            std::memcpy(old, path, folderLength + kNameLength + 1);
+            std::memcpy(old + folderLength + kExtensionAt, "old", 3);
+            if (Exists(old)) kind = Leftover::Replacement;
+        }
+        sink(context, kind, path);
+    } while (fc::FindNext(search, &found));
+    fc::FindEnd(search);
+}
+
+void RemoveLeftover(const char* path) {
+    fc::Delete(path);  // one still being written by another save is not shared for delete
+}
+
+bool KeepBackupCopy(const char* source, const char* listPath) {
     char backupPath[MAX_PATH];
+    char newest[MAX_PATH] = "";
+    unsigned n = 0;
+    for (; n < kBackupNames && BackupName(listPath, n, backupPath) && Exists(backupPath); ++n) {
+        std::memcpy(newest, backupPath, sizeof backupPath);
+    }
+    // A save that keeps failing must not fill the folder with the same copy.
+    if (newest[0] && SameBytes(newest, source)) return true;
+    const HANDLE from =
+        fc::Create(source, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (from == INVALID_HANDLE_VALUE) return false;
     HANDLE backup = INVALID_HANDLE_VALUE;
-    for (unsigned n = 0; n < kBackupNames && BackupName(path, n, backupPath); ++n) {
+    for (; n < kBackupNames && BackupName(listPath, n, backupPath); ++n) {
         // CREATE_NEW: an older backup is never written over.
-        backup = CreateFileA(backupPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-        error = GetLastError();
+        backup = fc::Create(backupPath, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL);
+        const DWORD error = GetLastError();
         if (backup != INVALID_HANDLE_VALUE ||
             (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) {
             break;
         }
     }
     if (backup == INVALID_HANDLE_VALUE) {
-        CloseHandle(source);
+        fc::Close(from);
         return false;
     }
-    char chunk[16384];
-    DWORD got = 0;
-    BOOL read = TRUE;
-    bool whole = true;
-    size_t written = 0;
-    while (whole && (read = ReadSome(source, chunk, sizeof chunk, &got)) && got > 0) {
-        whole = WriteAll(backup, chunk, got, &written);
-    }
-    whole = whole && read && FlushFileBuffers(backup);
-    CloseHandle(source);
-    if (!CloseHandle(backup)) whole = false;
-    if (!whole) DeleteFileA(backupPath);
+    bool whole = ReadAll(from, nullptr, nullptr, nullptr, backup) && fc::Flush(backup);
+    fc::Close(from);
+    if (!fc::Close(backup)) whole = false;
+    if (!whole) fc::Delete(backupPath);
     return whole;
 }
 
 bool FileRefusesWrites(const char* path) {
     // Windows refuses to replace a read-only file; so do we, also where the file
     // system would not ask (Wine, for one, replaces it).
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = fc::Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
 }
 
-bool WriteWholeFile(const char* path, const char* data, size_t size, bool* damaged) {
-    *damaged = false;
-    if (FileRefusesWrites(path)) return false;
-    const DWORD attributes = GetFileAttributesA(path);
-    const char* nameStart = std::strrchr(path, '\\');
-    const size_t folderLength = nameStart ? static_cast<size_t>(nameStart - path) + 1 : 0;
+ReadResult ReadAndHoldList(const char* path, ChunkSink sink, void* context, HeldList** held) {
+    *held = nullptr;
+    void* storage = std::malloc(sizeof(HeldList));
+    if (!storage) return ReadResult::Partial;
+    auto* list = new (storage) HeldList;
+    list->attributes = fc::Attributes(path);
+    // Reading and writing, others reading only: nobody writes between this read
+    // and the new file's arrival. ReplaceFileA asks for read and delete access,
+    // which this sharing grants.
+    list->file = fc::Create(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    list->canWrite = list->file != INVALID_HANDLE_VALUE;
+    DWORD error = list->canWrite ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        *held = list;
+        return ReadResult::Missing;
+    }
+    if (!list->canWrite) {
+        // Another program holds it for writing: read it as it shares it, and look again later.
+        list->file =
+            fc::Create(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    }
+    if (list->file == INVALID_HANDLE_VALUE ||
+        !ReadAll(list->file, sink, context, &list->read, INVALID_HANDLE_VALUE)) {
+        ReleaseHeldList(list);
+        return ReadResult::Partial;
+    }
+    *held = list;
+    return ReadResult::Whole;
+}
 
-    char tempPath[MAX_PATH] = "";
-    const HANDLE temp = CreateTemporaryFile(path, folderLength, tempPath);
-    const bool haveCopy = temp != INVALID_HANDLE_VALUE;
-    if (haveCopy) {
-        size_t written = 0;
-        const bool whole = WriteAll(temp, data, size, &written) && FlushFileBuffers(temp);
-        if (!CloseHandle(temp) || !whole) {
-            // A full disk: writing over the list file would only damage it.
-            DeleteFileA(tempPath);
-            return false;
+void ReleaseHeldList(HeldList* held) {
+    if (!held) return;
+    if (held->file != INVALID_HANDLE_VALUE) fc::Close(held->file);
+    held->~HeldList();
+    std::free(held);
+}
+
+namespace {
+
+// The file a save put in place must be one nobody wrote meanwhile: the one the
+// handle, still open on the file that was replaced, reads the same as before.
+bool UnchangedSinceRead(const HeldList& held) {
+    Fingerprint now;
+    return fc::Rewind(held.file) &&
+           ReadAll(held.file, nullptr, nullptr, &now, INVALID_HANDLE_VALUE) && now == held.read;
+}
+
+WriteOutcome CreateList(const char* path, const char* data, size_t size) {
+    const size_t folderLength = FolderLength(path);
+    char temp[MAX_PATH];
+    DWORD number = 0;
+    if (WriteTemporaryFile(path, folderLength, data, size, temp, &number) != TempWrite::Whole) {
+        return WriteOutcome::Failed;
+    }
+    // No replacing: a file that another program made meanwhile is read first.
+    if (fc::Move(temp, path, MOVEFILE_WRITE_THROUGH)) return WriteOutcome::Written;
+    const DWORD error = GetLastError();
+    fc::Delete(temp);
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? WriteOutcome::Changed
+                                                                       : WriteOutcome::Failed;
+}
+
+enum class Replaced { Done, Changed, NotDone };
+
+// Puts a new temporary file in the list's place; the old list goes to the
+// temporary file's .old name until the new one is known to be the only change.
+Replaced ReplaceList(const HeldList& held, const char* path, const char* data, size_t size,
+                     bool* diskFull) {
+    const size_t folderLength = FolderLength(path);
+    char temp[MAX_PATH], old[MAX_PATH];
+    DWORD number = 0;
+    const TempWrite written = WriteTemporaryFile(path, folderLength, data, size, temp, &number);
+    if (written != TempWrite::Whole) {
+        *diskFull = written == TempWrite::Failed;
+        return Replaced::NotDone;
+    }
+    SaveFileName(path, folderLength, number, ".old", old);
+    if (!fc::Replace(path, temp, old)) {
+        // Some systems have moved the old file aside by now: put it back.
+        if (!Exists(path)) fc::Move(old, path, 0);
+        if (Exists(path)) fc::Delete(old);
+        fc::Delete(temp);
+        return Replaced::NotDone;
+    }
+    // Another program wrote the old file before it moved: its .old holds that, for the next read.
+    if (!UnchangedSinceRead(held)) return Replaced::Changed;
+    fc::Delete(old);
+    // Windows keeps the attributes itself; some file systems leave that to us.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD now = fc::Attributes(path);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKept) != (held.attributes & kKept)) {
+        fc::SetAttributes(path, (now & ~kKept) | (held.attributes & kKept));
+    }
+    return Replaced::Done;
+}
+
+// Writes over the list file itself: the file is in use without delete sharing,
+// or has other links. A whole copy of it stands as qvlNNNN.was first, so that a
+// write cut short leaves the list findable; it goes once the write is whole.
+WriteOutcome WriteInPlace(HeldList& held, const char* path, const char* data, size_t size) {
+    HANDLE file = held.file;
+    if (!held.canWrite) {
+        file = fc::Create(path, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL);
+        if (file == INVALID_HANDLE_VALUE) return WriteOutcome::Failed;
+    }
+    const size_t folderLength = FolderLength(path);
+    char temp[MAX_PATH], was[MAX_PATH];
+    DWORD number = 0;
+    WriteOutcome outcome = WriteOutcome::Failed;
+    const HANDLE copy = CreateTemporaryFile(path, folderLength, temp, &number);
+    if (copy != INVALID_HANDLE_VALUE) {
+        Fingerprint now;
+        const bool copied =
+            fc::Rewind(file) && ReadAll(file, nullptr, nullptr, &now, copy) && fc::Flush(copy);
+        const bool closed = fc::Close(copy) != 0;
+        SaveFileName(path, folderLength, number, ".was", was);
+        if (copied && closed && !(now == held.read)) {
+            outcome = WriteOutcome::Changed;  // never written over unread
+        } else if (copied && closed && fc::Move(temp, was, MOVEFILE_WRITE_THROUGH)) {
+            size_t written = 0;
+            if (fc::Rewind(file) && WriteAll(file, data, size, &written) && fc::SetEnd(file) &&
+                fc::Flush(file)) {
+                outcome = WriteOutcome::Written;
+            }
+            // A write that failed before its first byte left the list as it was.
+            if (outcome == WriteOutcome::Written || written == 0) fc::Delete(was);
         }
-        if (PutInPlace(tempPath, folderLength, path, attributes)) {
-            RemoveLeftovers(path, folderLength);
-            return true;
+        fc::Delete(temp);
+    }
+    if (file != held.file) fc::Close(file);
+    return outcome;
+}
+
+}  // namespace
+
+WriteOutcome WriteHeldList(HeldList* held, const char* path, const char* data, size_t size) {
+    if (held->file == INVALID_HANDLE_VALUE) return CreateList(path, data, size);
+    bool diskFull = false;
+    if (!HasOtherLinks(held->file)) {
+        switch (ReplaceList(*held, path, data, size, &diskFull)) {
+            case Replaced::Done:
+                return WriteOutcome::Written;
+            case Replaced::Changed:
+                return WriteOutcome::Changed;
+            case Replaced::NotDone:
+                break;
         }
     }
-    // The file is in use (held open without delete sharing), has other links,
-    // or the folder takes no new file.
-    switch (WriteInPlace(path, data, size)) {
-        case InPlace::Written:
-            if (haveCopy) DeleteFileA(tempPath);
-            RemoveLeftovers(path, folderLength);
-            return true;
-        case InPlace::Untouched:
-            if (haveCopy) DeleteFileA(tempPath);
-            return false;
-        case InPlace::Damaged:
-            *damaged = true;
-            // The temporary file is the one whole copy now. It takes a name that no
-            // later save removes, since a later save may start from the damaged file.
-            if (haveCopy) KeepWholeCopy(tempPath, path);
-            break;
-    }
-    return false;
+    // A full disk: writing over the list file would only damage it.
+    if (diskFull) return WriteOutcome::Failed;
+    return WriteInPlace(*held, path, data, size);
 }

@@ -13,6 +13,6 @@ void DestroyListLocks();
 // Lets one save at a time, in any process, read and write the list file at path
 // (another host, quorvel-host learn --write), so neither writes over what the
 // other added between its read and its write. Null when the lock could not be
-// had within a few seconds; release what it returns.
-void* AcquireFileSaveLock(const char* path);
+// had within waitMs milliseconds; release what it returns.
+void* AcquireFileSaveLock(const char* path, unsigned waitMs);
 void ReleaseFileSaveLock(void* lock);

@@ -53,7 +53,7 @@ void DestroyListLocks() {
     DeleteCriticalSection(&g_listSection);
 }
 
-void* AcquireFileSaveLock(const char* path) {
+void* AcquireFileSaveLock(const char* path, unsigned waitMs) {
     // One name per list file in this session, whatever the case of its letters.
     const uint32_t hash = HashNoCase(path);
     char name[] = "Local\\quorvel-list-00000000";
@@ -62,8 +62,7 @@ void* AcquireFileSaveLock(const char* path) {
     }
     const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
     if (!mutex) return nullptr;
-    // A save takes milliseconds; one that holds the file longer has hung.
-    const DWORD waited = WaitForSingleObject(mutex, 5000);
+    const DWORD waited = WaitForSingleObject(mutex, waitMs);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return mutex;
     CloseHandle(mutex);
     return nullptr;

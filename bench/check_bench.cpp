@@ -24,6 +24,7 @@
 
 #include "addresses/address_index.h"
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "addresses/ascii_case.h"
 #include "bench/bench_mails.h"
 #include "bench/peers.h"

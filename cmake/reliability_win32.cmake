@@ -7,10 +7,11 @@ quorvel_wine_test(reliability_tests_win
     tests/reliability/stress_test.cpp)
 target_link_libraries(reliability_tests_win PRIVATE quorvel_core)
 
-# The core again with a switch that makes writes fail part-way
-# (FailWritesAfter), for tests only: the module is never built with it. The
-# module again on that core, with the switch exported, in a folder of its own.
-quorvel_core_library(quorvel_core_faults DEFINITIONS QUORVEL_WRITE_FAULTS)
+# The core again on file calls of its own (tests/reliability/file_faults.h:
+# writes failing part-way, a crash at any call, another program in between),
+# for tests only: the module is never built with them. The module again on that
+# core, with the switches exported, in a folder of its own.
+quorvel_core_library(quorvel_core_faults FILE_CALLS tests/reliability/file_calls_faults_win.cpp)
 quorvel_module(quorvel_faults CORE quorvel_core_faults DEF tests/reliability/quorvel_faults.def
     FOLDER ${CMAKE_BINARY_DIR}/faults)
 

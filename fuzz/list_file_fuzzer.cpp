@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "addresses/list_file.h"
 #include "tests/reliability/literal_models.h"
 

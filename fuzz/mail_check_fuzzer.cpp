@@ -19,6 +19,7 @@
 
 #include "addresses/address_index.h"
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "check/mail_check.h"
 #include "tests/reliability/literal_models.h"
 #include "tests/support/mail.h"

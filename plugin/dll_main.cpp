@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "check/mail_check.h"
 #include "plugin/host_service.h"
 #include "plugin/records.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
 #include "ui/dialogs.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "tests/temp_folder.h"
 
 class ListTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/bad_lists.h"

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "addresses/file_io.h"
+#include "tests/reliability/file_faults.h"
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/folder_access.h"
@@ -113,60 +115,65 @@ TEST_F(SaveFaultTest, SaveKeepsAttributesAndLinks) {
 }
 
 // Writing over the file fails part-way (a full disk under a file held open):
-// the temporary file, complete, stays as the one whole copy, under a backup name
-// that an older backup does not lose (quorvel.1.bak), which no later save
-// removes; the next save that works removes other saves' leftovers and takes
-// nothing from the damaged file.
-TEST_F(SaveFaultTest, AFailedWriteInPlaceLeavesOneWholeCopy) {
+// the whole copy made before the write stands for the list, and the torn file
+// is not trusted. A start then loads the old list; its next save writes over
+// the torn file and removes the copy and the other saves' leftovers.
+TEST_F(SaveFaultTest, AWriteInPlaceCutShortLeavesTheOldListFindable) {
     const std::string path = folder_.File("quorvel.txt");
-    folder_.Write("quorvel.bak", "an older backup");
     folder_.Write("qvl12AB.tmp", "left by a save that crashed");
     folder_.Write("qvl12.tmp", "not ours");
     HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    // The new list and the copy of the old one are whole; the write over the file is cut.
     const size_t newSize = oldBytes_.size() - 24 + 17;
-    FailWritesAfter(static_cast<long long>(newSize) + 100);
+    FailWritesAfter(static_cast<long long>(newSize + oldBytes_.size()) + 100);
     EXPECT_FALSE(SaveAddressList());
     FailWritesAfter(-1);
     CloseHandle(reader);
+    EXPECT_FALSE(folder_.Read("quorvel.txt") == oldBytes_) << "the write was not cut short";
     std::string copy;
     for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
         const std::string name = item.path().filename().string();
-        if (name != "quorvel.txt" && name != "qvl12AB.tmp" && name != "qvl12.tmp" &&
-            name != "quorvel.bak") {
-            copy = folder_.Read(name.c_str());
-        }
+        if (name.size() == 11 && name.compare(7, 4, ".was") == 0) copy = folder_.Read(name.c_str());
     }
-    EXPECT_EQ(copy.size(), newSize) << "no whole copy beside the damaged file";
-    EXPECT_EQ(copy.find("new@example.com\r\n"), 0u);
+    EXPECT_TRUE(copy == oldBytes_) << "no whole copy of the old list beside the torn file";
 
-    // The damaged file's cut entries are ours, but what another program adds to
-    // it afterwards is its own.
-    folder_.Write("quorvel.txt", folder_.Read("quorvel.txt") + "theirs@example.net\r\n");
+    ReleasePlugin();
+    LoadAddressList();
+    for (const char* old :
+         {"person0000@example.com", "person0001@example.com", "person2999@example.com"}) {
+        EXPECT_EQ(CheckTo(old), kNotSpam) << old << " was lost with the torn file";
+    }
+    EXPECT_EQ(CheckTo("new@example.com"), kSpam) << "the unfinished save's entry counts";
     ASSERT_TRUE(SaveAddressList());
-    EXPECT_EQ(folder_.Read("quorvel.txt"), "theirs@example.net\r\n" + copy);
-    EXPECT_EQ(folder_.Read("quorvel.1.bak"), copy);
-    EXPECT_EQ(folder_.Read("quorvel.bak"), "an older backup");
-    EXPECT_EQ(folder_.Listing(), "quorvel.1.bak quorvel.bak quorvel.txt qvl12.tmp")
-        << "leftovers stayed";
+    EXPECT_EQ(folder_.Read("quorvel.txt").size(), oldBytes_.size());
+    EXPECT_EQ(folder_.Listing(), "quorvel.txt qvl12.tmp") << "leftovers stayed";
 }
 
-// Reading stopped early: the list holds part of the file, and saving it would
-// cut the file down to that part.
-TEST_F(SaveFaultTest, AShortLoadIsNeverSaved) {
+// Reading stopped early: the list holds part of the file. The next save that
+// reads it whole takes in what the load missed, keeps the user's removal, and
+// the list is whole again.
+TEST_F(SaveFaultTest, AShortLoadIsMadeWholeByTheNextSave) {
     ReleasePlugin();
     FailReadsAfter(20000);
     LoadAddressList();
     FailReadsAfter(-1);
     EXPECT_TRUE(AddressListLoadIncomplete());
+    EXPECT_EQ(CheckTo("person2999@example.com"), kSpam) << "the read did not stop early";
     ASSERT_TRUE(AddAddress("edit@example.com"));
-    EXPECT_FALSE(SaveAddressList());
-    EXPECT_TRUE(folder_.Read("quorvel.txt") == oldBytes_) << "the file was cut short";
-    EXPECT_EQ(CheckTo("edit@example.com"), kNotSpam) << "the edit is in force";
-    ReleasePlugin();
-    LoadAddressList();
-    EXPECT_TRUE(SaveAddressList()) << "a whole load saves again";
+    {
+        ListLock lock;
+        RemoveAddress(FindAddress("person0001@example.com"));
+    }
+    ASSERT_TRUE(SaveAddressList());
+    EXPECT_FALSE(AddressListLoadIncomplete());
+    const std::string saved = folder_.Read("quorvel.txt");
+    EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 18) << "the file was cut short";
+    EXPECT_EQ(saved.find("person0001@"), std::string::npos) << "the removal came back";
+    EXPECT_EQ(CheckTo("person2999@example.com"), kNotSpam)
+        << "what the load missed is not in force";
+    EXPECT_EQ(CheckTo("edit@example.com"), kNotSpam);
 }
 
 TEST_F(SaveFaultTest, ListFileHeldOpenWithoutSharing) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
 #include "tests/reliability/literal_models.h"
@@ -90,7 +91,8 @@ TEST_F(StressTest, ChecksSeeOnlyStatesTheListWasIn) {
 
     std::thread mutator([&] {
         uint32_t random = 12345;
-        Mask list = 0, file = 0;
+        // known: what this process last read from or wrote to the file.
+        Mask list = 0, file = 0, known = 0;
         auto enter = [&](Mask next) {
             list = next;
             states.push_back(list);
@@ -101,18 +103,24 @@ TEST_F(StressTest, ChecksSeeOnlyStatesTheListWasIn) {
             const int address = static_cast<int>((random >> 8) % kAddresses);
             const Mask bit = Mask{1} << address;
             switch ((random >> 20) % 16) {
-                case 0:  // save
-                    if (SaveAddressList()) file = list;
+                case 0: {  // save: the file's entries it never knew join first
+                    const Mask merged = list | (file & ~known);
+                    const bool saved = SaveAddressList();
+                    if (merged != list) enter(merged);
+                    if (saved) file = known = merged;
                     break;
+                }
                 case 1:  // reload: release, then load what was saved
                     ReleasePlugin();
                     enter(0);
                     LoadAddressList();
                     enter(file);
+                    known = file;
                     break;
                 case 2:  // release
                     ReleasePlugin();
                     enter(0);
+                    known = 0;
                     break;
                 default:
                     if (list & bit) {
