@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "addresses/address_list.h"
+#include "addresses/list_store.h"
 #include "addresses/ascii_case.h"
 #include "check/mail_check.h"
 #include "tools/host/judge.h"
