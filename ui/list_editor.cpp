@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "addresses/address_list.h"
-#include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
 #include "ui/dialogs.h"
 #include "ui/entry_dialog.h"
+#include "ui/module_link.h"
 #include "ui/resource.h"
 
 namespace {
