@@ -317,3 +317,11 @@ void UnloadAddressList() {
     ReleasePlugin();
     DestroyListLocks();
 }
+
+bool VisitAddressTexts(bool (*visit)(void* context, const char* text), void* context) {
+    ListLock lock;
+    for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
+        if (!visit(context, entry->text)) return false;
+    }
+    return true;
+}

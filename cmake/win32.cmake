@@ -12,6 +12,7 @@ function(quorvel_module target)
         ${PROJECT_SOURCE_DIR}/plugin/version.rc
         ${PROJECT_SOURCE_DIR}/ui/entry_dialog.cpp
         ${PROJECT_SOURCE_DIR}/ui/list_editor.cpp
+        ${PROJECT_SOURCE_DIR}/ui/sorted_rows.cpp
         ${PROJECT_SOURCE_DIR}/ui/dialogs.rc)
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME quorvel)
     if(ARG_FOLDER)
