@@ -60,14 +60,17 @@ int InsertRow(HWND list, const char* text) {
         SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-// The host's "allowed" icon from its own folder; null when it can't be loaded.
-// Caller destroys it.
 HINSTANCE Module() {
     return static_cast<HINSTANCE>(ModuleInstance());
 }
 
+// The host's path, and then its icon's beside it.
+constexpr int kHostPathSize = MAX_PATH;
+
+// The host's "allowed" icon from its own folder; null when it can't be loaded.
+// Caller destroys it.
 HICON LoadHostIcon() {
-    char path[kPathSize];
+    char path[kHostPathSize];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     // A full buffer is a truncated path, which XP does not even terminate.
     if (length == 0 || length >= sizeof path) return nullptr;
