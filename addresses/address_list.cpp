@@ -91,3 +91,8 @@ uint32_t ListChangeCount() {
     ListLock lock;
     return g_changeCount;
 }
+
+bool VisitAddressTexts(bool (*visit)(void* context, const char* text), void* context) {
+    ListLock lock;
+    return VisitAddresses([&](const char* text) { return visit(context, text); });
+}

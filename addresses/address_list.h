@@ -54,3 +54,10 @@ bool VisitAddresses(Visit visit) {
 // Bumped under the lock by every change: add, remove, release, load. Never 0,
 // so a viewer can keep 0 for "never filled". Equal counts mean the same list.
 uint32_t ListChangeCount();
+
+// Calls visit(context, text) with each entry's text, newest first, holding the
+// list's lock throughout, until visit returns false; the caller may hold it
+// too, to keep what it learnt from one visit true for the next. A text is valid
+// only during its call, and visit must not change the list. False when visit
+// stopped the walk.
+bool VisitAddressTexts(bool (*visit)(void* context, const char* text), void* context);

@@ -9,14 +9,7 @@ function(quorvel_native_test name)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
 endfunction()
 
-quorvel_native_test(core_tests
-    tests/addresses/address_index_test.cpp
-    tests/addresses/address_list_test.cpp
-    tests/addresses/list_file_test.cpp
-    tests/check/fast_check_test.cpp
-    tests/check/mail_check_test.cpp
-    tests/plugin/host_service_test.cpp
-    tests/ui/dialog_text_test.cpp)
+quorvel_native_test(core_tests ${QUORVEL_CORE_TEST_SOURCES})
 target_link_libraries(core_tests PRIVATE quorvel_boundary)
 
 # Hostile list files and paths, and checks racing edits (also run under

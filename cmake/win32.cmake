@@ -12,6 +12,7 @@ function(quorvel_module target)
         ${PROJECT_SOURCE_DIR}/plugin/version.rc
         ${PROJECT_SOURCE_DIR}/ui/entry_dialog.cpp
         ${PROJECT_SOURCE_DIR}/ui/list_editor.cpp
+        ${PROJECT_SOURCE_DIR}/ui/sorted_rows.cpp
         ${PROJECT_SOURCE_DIR}/ui/dialogs.rc)
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME quorvel)
     if(ARG_FOLDER)
@@ -89,14 +90,7 @@ function(quorvel_wine_script name script)
 endfunction()
 
 # The core's own tests again, on the Windows file layer and lock.
-quorvel_wine_test(core_tests_win
-    tests/addresses/address_index_test.cpp
-    tests/addresses/address_list_test.cpp
-    tests/addresses/list_file_test.cpp
-    tests/check/fast_check_test.cpp
-    tests/check/mail_check_test.cpp
-    tests/plugin/host_service_test.cpp
-    tests/ui/dialog_text_test.cpp)
+quorvel_wine_test(core_tests_win ${QUORVEL_CORE_TEST_SOURCES})
 target_link_libraries(core_tests_win PRIVATE quorvel_core_for_tests quorvel_boundary)
 
 # The real module, loaded as the host loads it, and the imports of every binary

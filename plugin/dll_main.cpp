@@ -8,6 +8,7 @@
 #include "check/mail_check.h"
 #include "plugin/host_service.h"
 #include "plugin/records.h"
+#include "ui/dialog_text.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -21,31 +22,14 @@ PluginInfoBlock g_pluginInfo = {
      ReleasePlugin, ShowSettings, CheckMail},
     {}};
 
-// Writes name over the file-name part of g_modulePath. False, leaving the path
-// empty, when the folder leaves no room for it: a truncated path is never used.
-bool PointModulePathAt(size_t fileNameStart, const char* name) {
-    const size_t length = std::strlen(name);
-    if (fileNameStart == 0 || fileNameStart + length >= kPathSize) {
-        g_modulePath[0] = '\0';
-        return false;
-    }
-    std::memcpy(g_modulePath + fileNameStart, name, length + 1);
-    return true;
-}
-
-// Start of the module's file name in g_modulePath, or 0 when the path is unusable.
-size_t ReadModulePath(HINSTANCE instance) {
+// The module's full path into g_modulePath; empty when it is unusable.
+void ReadModulePath(HINSTANCE instance) {
     const DWORD length = GetModuleFileNameA(instance, g_modulePath, kPathSize);
     // A full buffer means a truncated path, which XP does not even terminate.
-    if (length == 0 || length >= kPathSize) {
-        g_modulePath[0] = '\0';
-        return 0;
-    }
-    const char* lastBackslash = std::strrchr(g_modulePath, '\\');
-    return lastBackslash ? static_cast<size_t>(lastBackslash - g_modulePath) + 1 : 0;
+    if (length == 0 || length >= kPathSize) g_modulePath[0] = '\0';
 }
 
-void BuildOptionsPage(size_t fileNameStart) {
+void BuildOptionsPage() {
     // Freed only when the module is unloaded: the host may keep the record and its icon.
     auto* page = static_cast<OptionsPageInfo*>(std::malloc(sizeof(OptionsPageInfo)));
     if (!page) return;
@@ -58,9 +42,11 @@ void BuildOptionsPage(size_t fileNameStart) {
     page->reserved = 0;
     page->flag = 0;
     page->icon = nullptr;
-    if (PointModulePathAt(fileNameStart, "quorvel.ico")) {
-        page->icon = static_cast<HICON>(
-            LoadImageA(nullptr, g_modulePath, IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+    char iconPath[kPathSize];
+    std::memcpy(iconPath, g_modulePath, sizeof iconPath);
+    if (ReplaceFileName(iconPath, sizeof iconPath, "quorvel.ico")) {
+        page->icon =
+            static_cast<HICON>(LoadImageA(nullptr, iconPath, IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
     }
     page->helpDocument = "quorvel_plugin.htm";
     g_optionsPage = page;
@@ -68,9 +54,11 @@ void BuildOptionsPage(size_t fileNameStart) {
 
 void StartUp(HINSTANCE instance) {
     g_instance = instance;
-    const size_t fileNameStart = ReadModulePath(instance);
-    if (!g_optionsPage) BuildOptionsPage(fileNameStart);
-    PointModulePathAt(fileNameStart, "quorvel.txt");
+    ReadModulePath(instance);
+    if (!g_optionsPage) BuildOptionsPage();
+    // A folder that leaves no room for the name leaves the path empty: a
+    // truncated path is never used.
+    ReplaceFileName(g_modulePath, kPathSize, "quorvel.txt");
     LoadAddressList();
 }
 

@@ -1,12 +1,12 @@
 // The plug-in's side of the host's service: what it answers through
-// ReceiveService, and (from dialog_host.h) the requests through which the host
-// adapts its dialogs and texts.
+// ReceiveService, and the requests through which the host adapts the dialogs
+// and their texts, which ui/module_link.h declares for the dialogs.
 #pragma once
 
 #include <cstdint>
 
-#include "plugin/dialog_host.h"
 #include "plugin/host_api.h"
+#include "ui/module_link.h"
 
 struct OptionsPageInfo;
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """layers_test.py SOURCE_DIR: holds the #include lines to the layers the README
 draws under "How it fits together". A folder may include from its own layer
-and the layers below it; the one way up is the crossing the README names, and
-plugin/ reaches into ui/ only through the header the README names for it.
-Fails on any other edge, on a source folder the drawing leaves out, and on a
-named crossing no file uses, so the drawing and the code can't drift apart."""
+and the layers below it, never from one above. Fails on any upward include and
+on a source folder the drawing leaves out, so the drawing and the code can't
+drift apart."""
 import os
 import re
 import sys
@@ -14,25 +13,20 @@ SKIPPED = {"build", "dist"}
 
 
 def read_drawing(readme):
-    """Layers top to bottom (each a set of folders) and the crossing headers:
-    {(from_folder, header)}."""
+    """Layers top to bottom, each a set of folders."""
     text = open(readme, encoding="utf-8").read()
     section = re.search(r"^## How it fits together\n(.*?)(?=^## |\Z)", text, re.M | re.S)
     if not section:
         sys.exit("README.md has no 'How it fits together' section")
-    layers, crossing = [], set()
+    layers = []
     for line in section.group(1).splitlines():
         # A layer: an indented line of folder names, then what they hold.
         folders = re.match(r"^ {4}((?:[a-z]+/ +)+)", line)
         if folders:
             layers.append({f.rstrip("/") for f in folders.group(1).split()})
-    # The crossing, wherever the lines break: `ui/` includes `plugin/dialog_host.h`.
-    prose = " ".join(section.group(1).split())
-    for source, header in re.findall(r"`([a-z]+)/` includes `([a-z]+/[\w.]+)`", prose):
-        crossing.add((source, header))
-    if len(layers) < 2 or len(crossing) != 2:
-        sys.exit("README.md: the drawing needs its layers and the one crossing, one header each way")
-    return layers, crossing
+    if len(layers) < 2:
+        sys.exit("README.md: the drawing needs its layers, one line each")
+    return layers
 
 
 def includes(root):
@@ -57,9 +51,9 @@ def includes(root):
 
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else "."
-    layers, crossing = read_drawing(os.path.join(root, "README.md"))
+    layers = read_drawing(os.path.join(root, "README.md"))
     rank = {folder: i for i, layer in enumerate(layers) for folder in layer}
-    faults, used = [], set()
+    faults = []
     for source, path, header in includes(root):
         target = header.split("/")[0]
         if target == source or not os.path.isdir(os.path.join(root, target)):
@@ -67,18 +61,8 @@ def main():
         if source not in rank or target not in rank:
             faults.append(f"{path}: includes {header}, but the drawing leaves out "
                           f"{source if source not in rank else target}/")
-            continue
-        named = (source, header) in crossing
-        crosses = {(s, h.split("/")[0]) for s, h in crossing}
-        if named:
-            used.add((source, header))
-        elif (source, target) in crosses:
-            faults.append(f"{path}: includes {header}; {source}/ sees {target}/ only through "
-                          + ", ".join(h for s, h in sorted(crossing) if s == source))
         elif rank[target] < rank[source]:
             faults.append(f"{path}: includes {header}, from a layer above {source}/")
-    for source, header in sorted(crossing - used):
-        faults.append(f"README.md: names {source}/ including {header}, which no file does")
     for fault in faults:
         print(fault)
     print(f"{len(layers)} layers, {len(faults)} faults")

@@ -24,5 +24,6 @@ bool FillInAddress(const char* format, const char* address, char* out, size_t ou
 
 // Writes name over the file-name part of the full path in path (after its last
 // backslash). Returns false, leaving path empty, when there is no backslash or
-// the result would not fit in size bytes.
+// the result would not fit in size bytes: a truncated path is never used. The
+// one path helper: plugin/ makes the list's and the page icon's paths with it.
 bool ReplaceFileName(char* path, size_t size, const char* name);

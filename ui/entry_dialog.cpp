@@ -1,7 +1,7 @@
 #include "ui/entry_dialog.h"
 
-#include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
+#include "ui/module_link.h"
 #include "ui/resource.h"
 
 namespace {

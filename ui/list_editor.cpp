@@ -1,19 +1,17 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <algorithm>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "addresses/address_list.h"
 #include "addresses/list_store.h"
-#include "plugin/dialog_host.h"
 #include "ui/dialog_text.h"
 #include "ui/dialogs.h"
 #include "ui/entry_dialog.h"
+#include "ui/module_link.h"
 #include "ui/resource.h"
+#include "ui/sorted_rows.h"
 
 namespace {
 
@@ -63,14 +61,17 @@ int InsertRow(HWND list, const char* text) {
         SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-// The host's "allowed" icon from its own folder; null when it can't be loaded.
-// Caller destroys it.
 HINSTANCE Module() {
     return static_cast<HINSTANCE>(ModuleInstance());
 }
 
+// The host's path, and then its icon's beside it.
+constexpr int kHostPathSize = MAX_PATH;
+
+// The host's "allowed" icon from its own folder; null when it can't be loaded.
+// Caller destroys it.
 HICON LoadHostIcon() {
-    char path[kPathSize];
+    char path[kHostPathSize];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     // A full buffer is a truncated path, which XP does not even terminate.
     if (length == 0 || length >= sizeof path) return nullptr;
@@ -148,97 +149,6 @@ class RowsInStep {
     bool inStep_;
 };
 
-// In the thread's locale, which the control's own comparison uses.
-int SortKey(const char* text, char* key, int room) {
-    return LCMapStringA(GetThreadLocale(), LCMAP_SORTKEY, text, -1, key, room);
-}
-
-// A copy of the list's texts, in the reverse of the list view's ascending order,
-// so that the rows go in without the list's lock: checks on other threads never
-// wait for the control.
-class RowsToShow {
-  public:
-    RowsToShow() = default;
-    ~RowsToShow() {
-        std::free(texts_);
-        std::free(order_);
-    }
-    RowsToShow(const RowsToShow&) = delete;
-    RowsToShow& operator=(const RowsToShow&) = delete;
-
-    // False when memory runs out. Caller holds the lock.
-    bool Take();
-    size_t Count() const { return count_; }
-    const char* Text(size_t i) const { return texts_ + order_[i].text; }
-
-  private:
-    // Offsets of a row's text and of its sort key, into blocks that move as they
-    // grow, and the key's length: a key may hold zero bytes (Wine's does, for
-    // punctuation past the 255th character).
-    struct Row {
-        size_t text;
-        size_t key;
-        size_t keySize;
-    };
-    char* texts_ = nullptr;
-    Row* order_ = nullptr;
-    size_t count_ = 0;
-};
-
-// The order is the control's ascending sort, which sort keys compared bytewise
-// over their whole length repeat.
-bool RowsToShow::Take() {
-    size_t n = 0, textBytes = 0;
-    for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
-        ++n;
-        textBytes += std::strlen(entry->text) + 1;
-    }
-    texts_ = static_cast<char*>(std::malloc(textBytes ? textBytes : 1));
-    order_ = static_cast<Row*>(std::malloc((n ? n : 1) * sizeof(Row)));
-    size_t capacity = n * 64 + 256, usedKeys = 0, usedTexts = 0;
-    char* keys = static_cast<char*>(std::malloc(capacity));
-    bool ok = texts_ && order_ && keys;
-    size_t i = 0;
-    for (const AddressEntry* entry = g_addressList.head; ok && entry; entry = entry->next, ++i) {
-        // Most keys fit the room left; only the others pay for a second call. No
-        // room at all must not reach the call: a size of 0 asks for the size.
-        const size_t room = std::min<size_t>(capacity - usedKeys, INT_MAX);
-        int written = room > 0 ? SortKey(entry->text, keys + usedKeys, static_cast<int>(room)) : 0;
-        if (written <= 0) {
-            const int needed = SortKey(entry->text, nullptr, 0);
-            const size_t grownCapacity = (usedKeys + static_cast<size_t>(needed)) * 2;
-            char* grown =
-                needed > 0 ? static_cast<char*>(std::realloc(keys, grownCapacity)) : nullptr;
-            if (!grown) {
-                ok = false;
-                break;
-            }
-            keys = grown;
-            capacity = grownCapacity;
-            written = SortKey(entry->text, keys + usedKeys, needed);
-            if (written <= 0) {
-                ok = false;
-                break;
-            }
-        }
-        const size_t size = std::strlen(entry->text) + 1;
-        std::memcpy(texts_ + usedTexts, entry->text, size);
-        order_[i] = {usedTexts, usedKeys, static_cast<size_t>(written)};
-        usedTexts += size;
-        usedKeys += static_cast<size_t>(written);
-    }
-    if (ok) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(keys);
-        std::sort(order_, order_ + n, [bytes](const Row& a, const Row& b) {
-            return std::lexicographical_compare(bytes + b.key, bytes + b.key + b.keySize,
-                                                bytes + a.key, bytes + a.key + a.keySize);
-        });
-        count_ = n;
-    }
-    std::free(keys);
-    return ok;
-}
-
 // The control's sort off while rows already in its order go in: sorting, it
 // would search for each row's place, some 2 µs a row under Wine. Back on, it
 // sorts every later insert itself.
@@ -274,12 +184,19 @@ void FillRows(HWND dialog) {
             // only slower, and the texts must stay put meanwhile.
             const RedrawOff drawnOnceAtTheEnd(list);
             SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
-            size_t count = 0, inserted = 0;
-            for (const AddressEntry* entry = g_addressList.head; entry; entry = entry->next) {
-                ++count;
-                inserted += InsertRow(list, entry->text) >= 0;
-            }
-            SetFilledAt(dialog, inserted == count ? changes : 0);
+            struct Filling {
+                HWND list;
+                size_t count, inserted;
+            } filling = {list, 0, 0};
+            VisitAddressTexts(
+                [](void* context, const char* text) {
+                    auto& f = *static_cast<Filling*>(context);
+                    ++f.count;
+                    f.inserted += InsertRow(f.list, text) >= 0;
+                    return true;
+                },
+                &filling);
+            SetFilledAt(dialog, filling.inserted == filling.count ? changes : 0);
             UpdateDeleteButton(dialog);
             return;
         }

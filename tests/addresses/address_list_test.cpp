@@ -203,4 +203,26 @@ TEST_F(ListTest, SaveKeepsWhatTheLoadCouldNotTakeInABackup) {
         << "a file that gives back its entries needs no backup";
 }
 
+// The settings page copies its rows through the visit: every text, head first,
+// and no further than the visitor asks.
+TEST_F(ListTest, VisitHandsOutTheTextsHeadFirstUntilTold) {
+    struct Seen {
+        Strings texts;
+        size_t wanted;
+    } seen{{}, 99};
+    const auto take = [](void* context, const char* text) {
+        auto& s = *static_cast<Seen*>(context);
+        s.texts.push_back(text);
+        return s.texts.size() < s.wanted;
+    };
+    EXPECT_TRUE(VisitAddressTexts(take, &seen));
+    EXPECT_EQ(seen.texts, Strings{});
+    Fill({"c", "B", "a"});
+    EXPECT_TRUE(VisitAddressTexts(take, &seen));
+    EXPECT_EQ(seen.texts, Texts());
+    seen = {{}, 2};
+    EXPECT_FALSE(VisitAddressTexts(take, &seen));
+    EXPECT_EQ(seen.texts, (Strings{"c", "B"}));
+}
+
 }  // namespace

@@ -243,4 +243,17 @@ TEST(Templates, StoredOnlyUnderGerman) {
     }
 }
 
+// The host finds the page's template, and its frames the controls, by number:
+// grouping the ids moves none of them.
+TEST(Templates, IdsKeepTheirNumbers) {
+    const struct {
+        long id, number;
+    } ids[] = {
+        {IDD_SETTINGS, 101},      {IDD_ADD_ADDRESS, 102},      {IDD_OPTIONS_PAGE, 4005},
+        {IDC_ADDRESS_LIST, 1000}, {IDC_DELETE, 1002},          {IDC_ADD, 1003},
+        {IDC_NEW_ADDRESS, 1005},  {WM_SAVELIST, 0x400 + 1001},
+    };
+    for (const auto& c : ids) EXPECT_EQ(c.id, c.number) << "id now " << c.id;
+}
+
 }  // namespace

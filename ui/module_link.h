@@ -1,7 +1,9 @@
-// All that the dialogs in ui/ take from plugin/: the module's handle, which
+// What the dialogs need from the module they are built into: its handle, which
 // holds their templates, and the two requests through which the host may adapt
-// each dialog and each text before the user sees it. Portable, so that the text
-// request is tested and fuzzed anywhere.
+// each dialog and each text before the user sees it. Declared here, so that
+// ui/ depends on nothing above it; plugin/ defines them (dll_main.cpp the
+// handle, host_service.cpp the requests). Portable, so that the text request is
+// tested and fuzzed anywhere.
 #pragma once
 
 #include <cstdint>
