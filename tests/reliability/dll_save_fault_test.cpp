@@ -116,9 +116,11 @@ TEST_F(ModuleSaveFaultTest, ReadOnlyListFile) {
     });
 }
 
-// The page saves by writing over the file where nothing can be moved into its
-// place: a folder that refuses new files, a file another program reads.
-TEST_F(ModuleSaveFaultTest, SavesInPlaceWhereNoFileCanBeMovedIn) {
+// The page saves by writing over a file another program reads, which nothing
+// can be moved in place of, after a whole copy of it stands beside it. Where
+// the folder refuses new files no such copy can be made, and a crash halfway
+// would tear the only list: that save is refused and said, the file untouched.
+TEST_F(ModuleSaveFaultTest, SavesInPlaceOnlyWithACopyBeside) {
     const std::string folder = folder_.path().string();
     ASSERT_TRUE(SetFolderAccess(folder, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
     const bool bound = !CanCreateIn(folder);
@@ -136,12 +138,18 @@ TEST_F(ModuleSaveFaultTest, SavesInPlaceWhereNoFileCanBeMovedIn) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         }
-        EXPECT_EQ(page_->Save(), 1) << "the page did not report the save";
+        page_->messages.clear();
+        EXPECT_EQ(page_->Save(), folderRefuses ? 0 : 1) << "the page misreported the save";
         SetFolderAccess(folder, GENERIC_ALL);
         if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
         const std::string saved = folder_.Read("quorvel.txt");
-        EXPECT_EQ(saved.find("new@example.com\r\n"), 0u) << "the edits were not saved";
-        EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
+        if (folderRefuses) {
+            EXPECT_EQ(page_->messages, std::vector<std::string>({kSaveFailed}));
+            EXPECT_TRUE(saved == oldBytes_) << "the file changed";
+        } else {
+            EXPECT_EQ(saved.find("new@example.com\r\n"), 0u) << "the edits were not saved";
+            EXPECT_EQ(saved.size(), oldBytes_.size() - 24 + 17);
+        }
         EXPECT_EQ(folder_.Listing(), "quorvel.dll quorvel.txt") << "a temporary file was left";
     }
 }
@@ -251,6 +259,69 @@ TEST_F(ModuleSaveFaultTest, WritesFailPartWay) {
         SaveFailsThenMend(("writes fail after " + std::to_string(bytes) + " bytes").c_str(),
                           [](ModuleSaveFaultTest& t) { t.failWrites_(-1); });
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A host starting while another program's save of its list is held up between
+// its second look at the file and its write: the load waits for the save, and
+// reads what it wrote.
+TEST_F(ModuleSaveFaultTest, ALoadWaitsForAnotherProgramsSave) {
+    using HoldFn = void(__cdecl*)(void* started, void* resume);
+    const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
+    ASSERT_NE(hold, nullptr);
+    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE loaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const std::string list = folder_.File("quorvel.txt");
+    bool sawTheSave = false;
+    std::thread other([&] {
+        WaitForSingleObject(started, INFINITE);
+        std::memcpy(g_modulePath, list.c_str(), list.size() + 1);
+        ReleasePlugin();
+        LoadAddressList();
+        sawTheSave = FindAddress("new@example.com") != nullptr;
+        SetEvent(loaded);
+    });
+    std::thread user([&] {
+        WaitForSingleObject(started, INFINITE);
+        EXPECT_EQ(WaitForSingleObject(loaded, 1000), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the load read the file in the middle of the save";
+        SetEvent(resume);
+    });
+    hold(started, resume);
+    EXPECT_EQ(page_->Save(), 1);
+    user.join();
+    other.join();
+    EXPECT_TRUE(sawTheSave) << "the load did not read what the save wrote";
+    ReleasePlugin();
+    g_modulePath[0] = '\0';
+    for (HANDLE event : {started, resume, loaded}) CloseHandle(event);
+}
+
+// A list with text after a Ctrl-Z, held by another program that lets it be
+// read but not written: each OK fails, and the text is backed up once.
+TEST_F(ModuleSaveFaultTest, FailedSavesOfOneFileMakeOneBackup) {
+    page_.reset();
+    plugin_.reset();
+    std::filesystem::remove(folder_.path() / "quorvel.dll");
+    const std::string bytes = oldBytes_ +
+                              "\x1A"
+                              "after@ctrl-z.example\r\n";
+    plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), &bytes, FaultModule());
+    page_ = std::make_unique<PageDriver>(*plugin_);
+    page_->Add("new@example.com");
+    const HANDLE reader = CreateFileA(folder_.File("quorvel.txt").c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    for (int attempt = 0; attempt < 3; ++attempt) EXPECT_EQ(page_->Save(), 0) << attempt;
+    CloseHandle(reader);
+    EXPECT_EQ(folder_.Listing(), "quorvel.bak quorvel.dll quorvel.txt");
+    EXPECT_TRUE(folder_.Read("quorvel.bak") == bytes);
+    EXPECT_EQ(page_->Save(), 1) << "the save failed once the file was free";
+    EXPECT_EQ(folder_.Listing(), "quorvel.bak quorvel.dll quorvel.txt");
 }
 
 }  // namespace

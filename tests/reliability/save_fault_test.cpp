@@ -216,3 +216,160 @@ TEST_F(SaveFaultTest, WritesFailPartWay) {
 }
 
 }  // namespace
+
+// A save stopped at each of its file calls, as a crash or a power cut stops it
+// (a write also halfway, a replace also after its first step), then a new start:
+// every entry the file held before the save is in force, and in the file after
+// the next save. Then another program appending an entry just before each call:
+// its entry, the old ones and the saved one all end up in the file.
+struct ListKind {
+    const char* name;
+    bool utf16;
+    bool unread;   // text after a Ctrl-Z, which a save keeps in a backup
+    bool inPlace;  // held open without delete sharing, so written over in place
+};
+const ListKind kListKinds[] = {{"plain list", false, false, false},
+                               {"UTF-16 list", true, false, false},
+                               {"list with unread bytes", false, true, false},
+                               {"list written in place", false, false, true}};
+const char* const kOldEntries[] = {"ann@example.com", "bob@example.org", "@family.example.net"};
+
+std::string InKind(const ListKind& kind, const std::string& text) {
+    if (!kind.utf16) return text;
+    std::string units;
+    for (const char c : text) units += std::string(1, c) + '\0';
+    return units;
+}
+
+class CrashTest : public ListTest {
+  protected:
+    static long g_cases;
+    static void TearDownTestSuite() {
+        std::printf("save crashes and other writers: %ld cases passed\n", g_cases);
+    }
+    void TearDown() override {
+        StopAtFileCall(0, 0);
+        InterleaveAtFileCall(0, nullptr, nullptr);
+        if (holder_ != INVALID_HANDLE_VALUE) CloseHandle(holder_);
+        ListTest::TearDown();
+    }
+    // A host starts on the kind's file and adds an entry, not saved yet.
+    void Start(const ListKind& kind) {
+        if (holder_ != INVALID_HANDLE_VALUE) CloseHandle(holder_);
+        holder_ = INVALID_HANDLE_VALUE;
+        ReleasePlugin();
+        for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
+            std::filesystem::remove(item.path());
+        }
+        std::string lines;
+        for (const char* entry : kOldEntries) lines += std::string(entry) + "\r\n";
+        std::string bytes = kind.utf16 ? "\xFF\xFE" + InKind(kind, lines) : lines;
+        if (kind.unread)
+            bytes +=
+                "\x1A"
+                "tail@after.ctrl-z\r\n";
+        folder_.Write("quorvel.txt", bytes);
+        LoadAddressList();
+        ASSERT_TRUE(AddAddress("saved@example.com"));
+        if (kind.inPlace) {
+            holder_ = CreateFileA(folder_.File("quorvel.txt").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+    }
+    // A new start: the texts given are in force and survive its save.
+    void ExpectInForce(const std::vector<std::string>& texts, const ListKind& kind) {
+        StopAtFileCall(0, 0);
+        for (int round = 0; round < 2; ++round) {
+            ReleasePlugin();
+            LoadAddressList();
+            for (const std::string& text : texts) {
+                EXPECT_NE(FindAddress(text.c_str()), nullptr) << text << " lost";
+            }
+            if (round == 0) {
+                EXPECT_TRUE(SaveAddressList()) << "the next save failed";
+            }
+        }
+        if (kind.unread) {
+            bool kept = false;
+            for (const auto& item : std::filesystem::directory_iterator(folder_.path())) {
+                kept |= folder_.Read(item.path().filename().string().c_str()).find("tail@after") !=
+                        std::string::npos;
+            }
+            EXPECT_TRUE(kept) << "the text after the Ctrl-Z is nowhere";
+        }
+        ++g_cases;
+    }
+    long CallsOfASave(const ListKind& kind) {
+        Start(kind);
+        StopAtFileCall(0, 0);
+        EXPECT_TRUE(SaveAddressList());
+        return FileCallsMade();
+    }
+    HANDLE holder_ = INVALID_HANDLE_VALUE;
+};
+long CrashTest::g_cases = 0;
+
+std::vector<std::string> OldEntries() {
+    return std::vector<std::string>(std::begin(kOldEntries), std::end(kOldEntries));
+}
+
+TEST_F(CrashTest, NoStopOfASaveLosesAnEntry) {
+    for (const ListKind& kind : kListKinds) {
+        const long calls = CallsOfASave(kind);
+        std::vector<std::string> names;
+        for (long n = 1; n <= calls; ++n) names.push_back(FileCallName(n));
+        std::printf("%s: a save makes %ld file calls\n", kind.name, calls);
+        for (long at = 1; at <= calls; ++at) {
+            const std::string& name = names[static_cast<size_t>(at - 1)];
+            for (const int halfway : {0, 1}) {
+                if (halfway && name != "Write" && name != "Replace") continue;
+                SCOPED_TRACE(std::string(kind.name) + ": stopped at call " + std::to_string(at) +
+                             " (" + name + (halfway ? ", halfway" : "") + ")");
+                Start(kind);
+                StopAtFileCall(at, halfway);
+                SaveAddressList();
+                ExpectInForce(OldEntries(), kind);
+            }
+        }
+    }
+}
+
+struct Appender {
+    std::string path;
+    std::string line;
+    bool deferred = false;
+    static void Append(void* context) {
+        auto* self = static_cast<Appender*>(context);
+        const HANDLE file = CreateFileA(self->path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Shut out while the save holds the file: it tries again once the save is done.
+        self->deferred = file == INVALID_HANDLE_VALUE;
+        if (self->deferred) return;
+        DWORD put = 0;
+        WriteFile(file, self->line.data(), static_cast<DWORD>(self->line.size()), &put, nullptr);
+        CloseHandle(file);
+    }
+};
+
+TEST_F(CrashTest, AnotherWriterAtAnyCallOfASaveLosesNothing) {
+    for (const ListKind& kind : kListKinds) {
+        if (kind.unread) continue;  // an append after a Ctrl-Z is no entry for anyone
+        const long calls = CallsOfASave(kind);
+        for (long at = 1; at <= calls; ++at) {
+            SCOPED_TRACE(std::string(kind.name) + ": written before call " + std::to_string(at));
+            Start(kind);
+            Appender other{folder_.File("quorvel.txt"), InKind(kind, "theirs@example.net\r\n")};
+            StopAtFileCall(0, 0);
+            InterleaveAtFileCall(at, Appender::Append, &other);
+            EXPECT_TRUE(SaveAddressList());
+            InterleaveAtFileCall(0, nullptr, nullptr);
+            if (other.deferred) Appender::Append(&other);
+            std::vector<std::string> all = OldEntries();
+            all.push_back("saved@example.com");
+            all.push_back("theirs@example.net");
+            ExpectInForce(all, kind);
+        }
+    }
+}
