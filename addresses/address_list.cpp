@@ -101,7 +101,7 @@ class SaveLock {
 
 class FileSaveLock {
   public:
-    explicit FileSaveLock(const char* path) : lock_(AcquireFileSaveLock(path)) {}
+    explicit FileSaveLock(const char* path) : lock_(AcquireFileSaveLock(path, 5000)) {}
     ~FileSaveLock() { ReleaseFileSaveLock(lock_); }
     FileSaveLock(const FileSaveLock&) = delete;
     FileSaveLock& operator=(const FileSaveLock&) = delete;

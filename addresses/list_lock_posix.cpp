@@ -22,7 +22,7 @@ void ReleaseSaveLock() {
 void DestroyListLocks() {}
 
 // The native build serves tests that run one process per list file.
-void* AcquireFileSaveLock(const char*) {
+void* AcquireFileSaveLock(const char*, unsigned) {
     static char held;
     return &held;
 }
