@@ -49,7 +49,7 @@ TEST(ModuleLoad, BadListFilesGiveTheEntriesOfTheFileRules) {
         TempFolder folder;
         const std::string bytes = list.make();
         LoadedPlugin plugin(folder.path(), &bytes);
-        ProbeEntries(plugin, literal::FileEntries(bytes, literal::HoldsAscii), list.what);
+        ProbeEntries(plugin, literal::FileEntries(bytes, SystemHolds()), list.what);
     }
 }
 
