@@ -5,10 +5,13 @@
 //  - A line is read in pieces of at most 259 bytes; a longer one is split.
 //  - A zero byte ends the entry's text; the rest of its piece is dropped.
 //  - An empty piece is no entry; a last line without a line end is one.
-// An editor's mark at the start chooses how the bytes are text: a UTF-8 mark is
-// passed over, and UTF-16 (either byte order) becomes the system's code page
+// An editor's mark at the start chooses how the bytes are text: after a UTF-8
+// or UTF-16 mark (either byte order) the text becomes the system's code page
 // first; the rules above then hold for that 8-bit text, 259 bytes counted after
-// the conversion. A list is saved back in the form it came in.
+// the conversion. A line (up to a line feed or Ctrl-Z) that does not convert
+// exactly, because a character has no form in the code page or the encoding is
+// broken, gives no entry: a '?' in its place would match other mail. A list is
+// saved back in the form it came in.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +20,7 @@ constexpr size_t kMaxPiece = 259;
 
 enum class ListEncoding {
     Bytes,       // 8-bit text in the system's code page, no mark
-    Utf8Marked,  // the same bytes after a UTF-8 mark (EF BB BF)
+    Utf8Marked,  // UTF-8 after a mark (EF BB BF)
     Utf16Le,     // UTF-16 after FF FE
     Utf16Be,     // UTF-16 after FE FF
 };
@@ -27,7 +30,7 @@ enum ListLoss : unsigned {
     kLostAfterCtrlZ = 1,     // a Ctrl-Z and everything after it
     kLostAfterZeroByte = 2,  // a zero byte in a line, and the rest of its piece
     kLostSplitLine = 4,      // a line longer than a piece, which comes back as several
-    kLostUnconvertible = 8,  // UTF-16 with no form in the code page, or an odd last byte
+    kLostUnconvertible = 8,  // a line that does not convert exactly, or an odd last byte
 };
 
 class ListFileParser {
@@ -63,6 +66,9 @@ class ListFileParser {
 class ListFileReader {
   public:
     ListFileReader(ListFileParser::EntrySink sink, void* context) : parser_(sink, context) {}
+    ~ListFileReader();
+    ListFileReader(const ListFileReader&) = delete;
+    ListFileReader& operator=(const ListFileReader&) = delete;
 
     void Feed(const char* data, size_t size);
     // Ends the data, as ListFileParser::Finish does.
@@ -72,7 +78,7 @@ class ListFileReader {
     // The ListLoss bits: nonzero when writing the entries would not give back the file.
     unsigned losses() const { return parser_.losses() | losses_; }
     // Also hands sink the 8-bit text that the line rules read, as it is made:
-    // after the mark, converted from UTF-16.
+    // after the mark, converted, without the lines that do not convert.
     using TextSink = void (*)(void* context, const char* text, size_t size);
     void TapText(TextSink sink, void* context) {
         textSink_ = sink;
@@ -83,7 +89,12 @@ class ListFileReader {
     void Pass(const char* text, size_t size);
     void Decide(bool final);
     void FeedText(const unsigned char* data, size_t size);
+    void FeedUtf8(const unsigned char* data, size_t size);
+    void AddUnit(char16_t unit);
     void ConvertUnits(bool final);
+    bool Convert(const char16_t* units, size_t count, char* out, size_t* made);
+    void AddToLine(const char16_t* units, size_t count);
+    void EndLine(const char16_t* units, size_t count, char end);
 
     ListFileParser parser_;
     ListEncoding encoding_ = ListEncoding::Bytes;
@@ -93,13 +104,23 @@ class ListFileReader {
     int oddByte_ = -1;  // a UTF-16 unit's first byte, its second still to come
     char16_t units_[2048] = {};
     size_t unitCount_ = 0;
+    // A UTF-8 character begun: its bits so far, its lead byte, the bytes to come.
+    unsigned utf8Code_ = 0;
+    unsigned char utf8Lead_ = 0;
+    int utf8Needed_ = 0;
+    // The converted text of a line that began in earlier units, held until its
+    // end shows whether the whole line converts.
+    char* line_ = nullptr;
+    size_t lineSize_ = 0;
+    size_t lineCapacity_ = 0;
+    bool lineLost_ = false;
     unsigned losses_ = 0;
     TextSink textSink_ = nullptr;
     void* textContext_ = nullptr;
 };
 
 // Writes entries as lines: each text as text mode would write it (LF becomes
-// CR LF), then CR LF; in UTF-16, the same lines converted, after the mark.
+// CR LF), then CR LF; in UTF-8 or UTF-16, the same lines converted, after the mark.
 // Buffers, and stops writing at the sink's first failure (or when memory for a
 // long entry's conversion runs out).
 class ListFileWriter {
@@ -115,6 +136,7 @@ class ListFileWriter {
   private:
     void Put(char c);
     void PutWide(const char* line, size_t size);
+    void PutUtf8(const char16_t* units, size_t count, size_t* at);
     void Flush();
 
     ByteSink sink_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -84,6 +88,31 @@ std::string Utf16(bool little, const std::u16string& units) {
     return bytes;
 }
 
+// The tests run on a UTF-8 code page (natively) and on Windows-1252 (under Wine).
+unsigned CodePage() {
+#ifdef _WIN32
+    return GetACP();
+#else
+    return 65001;
+#endif
+}
+
+bool CodePageIsUtf8() {
+    return CodePage() == 65001;
+}
+
+// ü as the system's code page writes it.
+std::string USystem() {
+    return CodePageIsUtf8() ? "\xC3\xBC" : "\xFC";
+}
+
+// A line of n x's as the entries of its pieces.
+Entries Pieces(size_t n) {
+    Entries pieces(n / kMaxPiece, Xs(kMaxPiece));
+    if (n % kMaxPiece) pieces.push_back(Xs(n % kMaxPiece));
+    return pieces;
+}
+
 struct ReaderCase {
     const char* what;
     std::string bytes;
@@ -102,6 +131,10 @@ void ReadAll(ListFileReader& reader, const std::string& bytes, Step step) {
 
 TEST(ListFileReader, DecodesEditorsMarksAndTellsWhatWouldBeLost) {
     using E = ListEncoding;
+    ASSERT_TRUE(CodePageIsUtf8() || CodePage() == 1252) << "the cases know these two code pages";
+    // Where the code page lacks a character, its line is no entry and would be lost.
+    const bool all = CodePageIsUtf8();
+    const unsigned lacking = all ? 0u : unsigned{kLostUnconvertible};
     const ReaderCase cases[] = {
         {"8-bit, nothing lost",
          "a\rb\n\nc\r\n" + Xs(259) + "\r\n",
@@ -131,9 +164,48 @@ TEST(ListFileReader, DecodesEditorsMarksAndTellsWhatWouldBeLost) {
         {"UTF-16, half a surrogate pair",
          Utf16(true,
                u"a\xD800"
-               u"b\n\xDC00"),
-         {"a?b", "?"},
+               u"b\n\xDC00\nc\n\xD800"),
+         {"c"},
          E::Utf16Le,
+         kLostUnconvertible},
+        {"UTF-16, a character the code page lacks",
+         Utf16(false, u"\u2605\r\n\u4E2D@x.cn\r\nb@x.cn"),
+         all ? Entries{"\xE2\x98\x85", "\xE4\xB8\xAD@x.cn", "b@x.cn"} : Entries{"b@x.cn"},
+         E::Utf16Be, lacking},
+        // Best fit would make it lukasz@example.pl, someone else.
+        {"UTF-16, a letter with only a look-alike",
+         Utf16(true, u"\u0142ukasz@example.pl\r\nann@x.pl\r\n"),
+         all ? Entries{"\xC5\x82ukasz@example.pl", "ann@x.pl"} : Entries{"ann@x.pl"}, E::Utf16Le,
+         lacking},
+        {"UTF-16, a Ctrl-Z in a line that does not convert",
+         Utf16(true,
+               u"a@x\nb\xDC00\x1a"
+               u"c\nd\n"),
+         {"a@x"},
+         E::Utf16Le,
+         kLostUnconvertible | kLostAfterCtrlZ},
+        {"UTF-16, a long line that does not convert at its end",
+         Utf16(true, std::u16string(5000, u'x') + u"\xDC00\nok\n"),
+         {"ok"},
+         E::Utf16Le,
+         kLostUnconvertible},
+        {"UTF-16, a long line", Utf16(true, std::u16string(4100, u'x') + u"\n"), Pieces(4100),
+         E::Utf16Le, kLostSplitLine},
+        {"UTF-8 converted",
+         "\xEF\xBB\xBF"
+         "j\xC3\xBCrgen@x.org\r\nann@x.org",
+         {"j" + USystem() + "rgen@x.org", "ann@x.org"},
+         E::Utf8Marked,
+         0},
+        {"UTF-8, a character the code page lacks",
+         "\xEF\xBB\xBF"
+         "\xE4\xB8\xAD@x.cn\r\nb@x.cn\r\n",
+         all ? Entries{"\xE4\xB8\xAD@x.cn", "b@x.cn"} : Entries{"b@x.cn"}, E::Utf8Marked, lacking},
+        {"UTF-8, broken: a cut character, a stray byte, a surrogate, an overlong form",
+         "\xEF\xBB\xBF"
+         "a\xC3\r\nb\xBF\nc\xED\xA0\x80\n\xC0\xAF\nd@x\n\xF4\x90\x80\x80\ne\xE2\x98",
+         {"d@x"},
+         E::Utf8Marked,
          kLostUnconvertible},
         {"UTF-16, an odd last byte",
          Utf16(false, u"a\n") + "b",
@@ -188,6 +260,37 @@ TEST(ListFileWriter, WhatItWritesReadsBackTheSame) {
     for (const auto& e : entries) writer.AddEntry(e.c_str());
     ASSERT_TRUE(writer.Finish());
     EXPECT_EQ(ParseWhole(sink.bytes), entries);
+
+    // In the editors' forms, with their marks, and the text converted.
+    const std::string u = USystem();
+    const Entries texts = {"a", "b\r", "j" + u + "rgen@x.org", Xs(259)};
+    const std::string tail = Xs(259) + "\r\n";
+    const struct {
+        ListEncoding encoding;
+        std::string bytes;
+    } forms[] = {
+        {ListEncoding::Utf8Marked,
+         "\xEF\xBB\xBF"
+         "a\r\nb\r\r\nj\xC3\xBCrgen@x.org\r\n" +
+             tail},
+        {ListEncoding::Utf16Le,
+         Utf16(true, u"a\r\nb\r\r\nj\u00fcrgen@x.org\r\n" + std::u16string(259, u'x') + u"\r\n")},
+        {ListEncoding::Utf16Be,
+         Utf16(false, u"a\r\nb\r\r\nj\u00fcrgen@x.org\r\n" + std::u16string(259, u'x') + u"\r\n")},
+    };
+    for (const auto& form : forms) {
+        Sink bytes;
+        ListFileWriter marked(Append, &bytes, form.encoding);
+        for (const auto& e : texts) marked.AddEntry(e.c_str());
+        ASSERT_TRUE(marked.Finish());
+        EXPECT_TRUE(bytes.bytes == form.bytes) << static_cast<int>(form.encoding);
+        Entries read;
+        ListFileReader reader(Collect, &read);
+        ReadAll(reader, bytes.bytes, 5);
+        EXPECT_EQ(read, texts) << static_cast<int>(form.encoding);
+        EXPECT_EQ(reader.encoding(), form.encoding);
+        EXPECT_EQ(reader.losses(), 0u);
+    }
 }
 
 // A first entry that starts like a mark would come back as the mark.

@@ -2,15 +2,37 @@
 // lines around the reader's 259-byte piece. Each is made from a fixed seed.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdint>
 #include <string>
+
+#include "tests/reliability/literal_models.h"
 
 struct BadList {
     const char* what;
     std::string (*make)();
-    // Holds bytes its entries do not give back: the first save keeps a backup.
+    // Holds bytes its entries do not give back on every code page: the first
+    // save keeps a backup.
     bool lossy;
 };
+
+// The characters of the system's code page, as far as the lists below need to
+// know: beyond ASCII they hold only characters that Windows-1252 lacks.
+inline literal::Holds SystemHolds() {
+#ifdef _WIN32
+    return GetACP() == CP_UTF8 ? literal::HoldsEvery : literal::HoldsAscii;
+#else
+    return literal::HoldsEvery;
+#endif
+}
+
+// Also lossy where the code page lacks a character of the list: its line gives no entry.
+inline bool LossyHere(const BadList& list, const std::string& bytes) {
+    return list.lossy || literal::DecodedText(bytes, SystemHolds()) != literal::DecodedText(bytes);
+}
 
 namespace bad_lists {
 

@@ -298,10 +298,11 @@ std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
     std::vector<ListWarning> warnings;
     if (unconvertible) {
         warnings.push_back({"",
-                            "The file is written in UTF-16 and holds characters that your "
-                            "system's code page has no form for: the plug-in reads each of "
-                            "them as \"?\", so the entries that hold them are not what you "
-                            "wrote and let no mail through"});
+                            "The file is written in UTF-16 or UTF-8 and holds characters that "
+                            "your system's code page has no form for, or broken text: the "
+                            "plug-in takes no entry from the lines that hold them, so they "
+                            "let no mail through, and a save keeps the file in a backup "
+                            "before it drops them"});
     }
     size_t stop = size;
     const std::vector<RawLine> lines = Lines(data, size, stop);
