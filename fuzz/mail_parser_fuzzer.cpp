@@ -101,7 +101,7 @@ void CheckProposal(const uint8_t* data, size_t size) {
         for (const std::string& mail : mails) {
             bool stands = false;
             for (const Header& h : ParseHeaders(mail.data(), mail.size())) {
-                stands |= IsAddressHeader(h.name) && StandsWhole(h.value, entry.text);
+                stands |= IsAddressHeader(h.name.c_str()) && StandsWhole(h.value, entry.text);
             }
             whole += stands;
         }
@@ -184,7 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (address.empty() || address.find('@') == std::string::npos) Fail("not an address");
         bool lets = false;
         for (const Header& h : headers) {
-            lets |= IsAddressHeader(h.name) && ContainsNoCase(h.value.c_str(), address.c_str());
+            lets |=
+                IsAddressHeader(h.name.c_str()) && ContainsNoCase(h.value.c_str(), address.c_str());
         }
         if (!lets) Fail("a learned address does not let its own mail through");
     }

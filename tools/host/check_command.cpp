@@ -36,7 +36,8 @@ void PrintMail(const char* data, size_t size, const std::string& label, CheckMai
     }
     if (judgement.reasons.empty()) {
         bool anyAddressHeader = false;
-        for (const Header& header : headers) anyAddressHeader |= IsAddressHeader(header.name);
+        for (const Header& header : headers)
+            anyAddressHeader |= IsAddressHeader(header.name.c_str());
         std::fprintf(out, "        %s\n",
                      anyAddressHeader ? "passed, though no single header holds an address"
                                       : "no To, Cc, Envelope-To or Received header");

@@ -38,10 +38,6 @@ Judgement JudgeMail(const std::vector<Header>& headers, CheckMailFn check, bool 
 // only header is an empty To contains no address, so any other list blocks it.
 bool ListIsEmpty(CheckMailFn check);
 
-// Whether the plug-in reads a header of this name: To, Cc, Envelope-To or
-// Received, ASCII case ignored.
-bool IsAddressHeader(const std::string& name);
-
 // A header value fit for one line of a terminal: control bytes and runs of
 // blanks become one blank, and a value longer than width ends in "...".
 std::string OneLine(const std::string& text, size_t width);

@@ -140,7 +140,7 @@ void ForClauses(const std::string& value, FoundAddresses& found) {
 }
 
 bool NamesAddresses(const std::string& name) {
-    return IsAddressHeader(name) && !EqualsNoCase(name.c_str(), "Received");
+    return IsAddressHeader(name.c_str()) && !EqualsNoCase(name.c_str(), "Received");
 }
 
 // The found addresses sorted, each once.
@@ -215,13 +215,13 @@ void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, boo
 void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {
     values.clear();
     for (const Header& header : headers) {
-        if (IsAddressHeader(header.name)) values.push_back(&header.value);
+        if (IsAddressHeader(header.name.c_str())) values.push_back(&header.value);
     }
 }
 
 bool HasAddressHeader(const std::vector<Header>& headers) {
     return std::any_of(headers.begin(), headers.end(),
-                       [](const Header& header) { return IsAddressHeader(header.name); });
+                       [](const Header& header) { return IsAddressHeader(header.name.c_str()); });
 }
 
 // The id of each address seen, by its text: open addressing over a table of
