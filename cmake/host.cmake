@@ -14,6 +14,7 @@ add_library(quorvel_host_core STATIC
     tools/host/list_health.cpp
     tools/host/mail_inputs.cpp
     tools/host/mail_parser.cpp
+    tools/host/mbox_stream.cpp
     ${QUORVEL_HOST_PLATFORM_SOURCES})
 target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
 # learn and lint judge by the plug-in's own matching and write through its own save.

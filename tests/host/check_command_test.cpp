@@ -11,6 +11,7 @@
 #include "tools/host/learn_command.h"
 #include "tools/host/list_health.h"
 #include "tools/host/mail_inputs.h"
+#include "tools/host/mbox_stream.h"
 
 namespace {
 

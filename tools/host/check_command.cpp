@@ -3,6 +3,7 @@
 #include <new>
 
 #include "tools/host/mail_inputs.h"
+#include "tools/host/mbox_stream.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "check/mail_check.h"
 #include "tools/host/judge.h"
 #include "tools/host/mail_inputs.h"
+#include "tools/host/mbox_stream.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,31 +35,6 @@ struct InputError {
 // entries of a folder.
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
                    std::vector<InputError>& errors);
-
-// Mails are read as a stream and only their header blocks are kept, so an mbox
-// of any size takes memory for one mail's headers at a time. A header block
-// above this size is not read.
-constexpr size_t kMaxHeaderBlock = 64u * 1024 * 1024;
-
-// Receives each mail's header block (its empty line included when it has one)
-// and its label: the path, or "PATH [N]" for the Nth mail of an mbox. headers
-// is null when the block is larger than kMaxHeaderBlock.
-using MailSink = std::function<void(const std::string& label, const char* headers, size_t size)>;
-
-enum class ReadOutcome { kRead, kNotMail, kFailed };
-
-class ProgressLine;
-
-// Hands every mail of the file to sink, in file order. kNotMail: an empty file,
-// a file left out by CollectInputs, or a file found in a folder that does not
-// start like a mail; such files are passed over. kFailed: the reason is in
-// failure; mails read before a read error have already gone to sink. Every byte
-// read is added to bytesRead, and told to progress, when given, as it is read.
-// With kRead or kNotMail, failure is a note for the user when it is not empty:
-// what was left out and why (an empty file named on the command line, the lines
-// of junk before an mbox's first mail).
-ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
-                      std::string& failure, ProgressLine* progress = nullptr);
 
 // Mails read, megabytes and rate, on one line of a terminal that rewrites
 // itself about once a second (every intervalMs), however long the mails are;

@@ -74,14 +74,8 @@ const char* FindByteInWords(const char* data, const char* end, char c) {
     return nullptr;
 }
 
-// Whether the line at line, with five bytes or more before end, cannot be an
-// mbox separator.
-bool NoSeparatorAt(const char* line) {
-    return line[0] != 'F' || line[1] != 'r' || line[2] != 'o' || line[3] != 'm' || line[4] != ' ';
-}
-
 const char* NextPossibleSeparatorInWords(const char* line, const char* end) {
-    while (end - line >= 5 && NoSeparatorAt(line)) {
+    while (end - line >= 5 && !IsFromLine(line, 5)) {
         const char* lf = FindByteInWords(line, end, '\n');
         if (!lf) break;
         line = lf + 1;
@@ -115,7 +109,7 @@ __attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const
 // Every line feed of a 16-byte block judged at once: bodies are mostly short lines.
 __attribute__((target("sse2"))) const char* NextPossibleSeparatorSse2(const char* line,
                                                                       const char* end) {
-    if (end - line < 5 || !NoSeparatorAt(line)) return line;
+    if (end - line < 5 || IsFromLine(line, 5)) return line;
     const __m128i pattern = _mm_set1_epi8('\n');
     const char* at = line;
     for (; end - at >= 16; at += 16) {
@@ -124,21 +118,17 @@ __attribute__((target("sse2"))) const char* NextPossibleSeparatorSse2(const char
                  static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
              hits != 0; hits &= hits - 1) {
             line = at + __builtin_ctz(hits) + 1;
-            if (end - line < 5 || !NoSeparatorAt(line)) return line;
+            if (end - line < 5 || IsFromLine(line, 5)) return line;
         }
     }
     for (; at < end; ++at) {
         if (*at != '\n') continue;
         line = at + 1;
-        if (end - line < 5 || !NoSeparatorAt(line)) return line;
+        if (end - line < 5 || IsFromLine(line, 5)) return line;
     }
     return line;
 }
 #endif
-
-bool StartsWithFrom(const char* data, size_t size, size_t pos) {
-    return size - pos >= 5 && std::memcmp(data + pos, "From ", 5) == 0;
-}
 
 // The length of the field name when the line starts with one and its colon;
 // npos otherwise. A name is printable ASCII without blanks: "To : x" is no
@@ -207,7 +197,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         if (nameLength == std::string::npos) {
             // A misplaced "From " line is passed over; any other line ends the
             // block, as IsHeaderBlockLine tells the splitter.
-            if (!StartsWithFrom(data + line.begin, line.end - line.begin, 0)) break;
+            if (!IsFromLine(data + line.begin, line.end - line.begin)) break;
             continuing = false;
             continue;
         }
@@ -232,7 +222,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
 bool IsHeaderBlockLine(const char* line, size_t size) {
     if (size == 0) return false;
     if (IsBlank(line[0])) return true;
-    return FieldNameLength(line, size) != std::string::npos || StartsWithFrom(line, size, 0);
+    return FieldNameLength(line, size) != std::string::npos || IsFromLine(line, size);
 }
 
 size_t ByteOrderMarkLength(const char* data, size_t size) {
@@ -240,35 +230,23 @@ size_t ByteOrderMarkLength(const char* data, size_t size) {
 }
 
 bool IsMbox(const char* data, size_t size) {
-    return StartsWithFrom(data, size, ByteOrderMarkLength(data, size));
+    const size_t first = ByteOrderMarkLength(data, size);
+    return IsFromLine(data + first, size - first);
 }
 
 size_t MboxStart(const char* data, size_t size) {
     const size_t first = ByteOrderMarkLength(data, size);
-    if (StartsWithFrom(data, size, first)) return first;
+    if (IsFromLine(data + first, size - first)) return first;
     for (size_t pos = first; pos < size;) {
         const Line line = LineAt(data, size, pos);
         if (pos == first && IsField(data, line)) break;
-        if (StartsWithFrom(data, size, pos)) {
+        if (IsFromLine(data + pos, size - pos)) {
             // Junk came first, so a line that merely starts with the word needs a mail after it.
             if (line.next < size && IsField(data, LineAt(data, size, line.next))) return pos;
         }
         pos = line.next;
     }
     return std::string::npos;
-}
-
-std::vector<MailSpan> SplitMbox(const char* data, size_t size) {
-    std::vector<MailSpan> mails;
-    for (size_t pos = 0; pos < size;) {
-        const Line line = LineAt(data, size, pos);
-        if (StartsWithFrom(data, size, pos)) {
-            if (!mails.empty()) mails.back().size = pos - mails.back().offset;
-            mails.push_back({line.next, size - line.next});
-        }
-        pos = line.next;
-    }
-    return mails;
 }
 
 bool LooksLikeMail(const char* data, size_t size) {

@@ -31,6 +31,14 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
 // for line feeds.
 const char* FindByte(const char* data, size_t size, char c);
 
+// Whether the line, of size bytes or more, starts with "From ": an mbox's
+// separator, or in a header block a misplaced one. Byte by byte: a call to the C
+// runtime's memcmp for every line costs more.
+inline bool IsFromLine(const char* line, size_t size) {
+    return size >= 5 && line[0] == 'F' && line[1] == 'r' && line[2] == 'o' && line[3] == 'm' &&
+           line[4] == ' ';
+}
+
 // The first line of data[0, end) that may be an mbox separator: the line at
 // data or after a line feed that starts with "From ", has fewer than five bytes
 // before end, or runs to end without a line feed. What comes before it is
@@ -48,12 +56,6 @@ bool IsHeaderBlockLine(const char* line, size_t size);
 // The length of a UTF-8 byte-order mark at the start of the data: 3 or 0.
 size_t ByteOrderMarkLength(const char* data, size_t size);
 
-// One mail inside a larger buffer.
-struct MailSpan {
-    size_t offset;
-    size_t size;
-};
-
 // Whether the data is an mbox: it starts with a "From " separator line, after
 // a byte-order mark if it has one.
 bool IsMbox(const char* data, size_t size);
@@ -63,11 +65,6 @@ bool IsMbox(const char* data, size_t size);
 // the separator must be followed by a header field. npos when the data starts
 // with a header field (a mail, not an mbox) or holds no such separator.
 size_t MboxStart(const char* data, size_t size);
-
-// The mails of an mbox, each without its "From " separator line. A separator is
-// a line that starts with "From "; body lines escaped as ">From " stay in the
-// mail. Data before the first separator is not a mail.
-std::vector<MailSpan> SplitMbox(const char* data, size_t size);
 
 // Whether the data looks like a mail or an mbox: its first line, after a
 // byte-order mark, is a header field, or MboxStart finds a separator. Used to
