@@ -21,28 +21,40 @@ struct RawLine {
     size_t length;  // after CR LF became LF, without the line end
 };
 
-// Lines as the reader counts them: CR LF is one line end, Ctrl-Z ends the data.
-// stop is where that Ctrl-Z stands, or the size when there is none.
-std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop) {
+struct ListLines {
     std::vector<RawLine> lines;
-    stop = size;
-    size_t number = 1;
-    for (size_t pos = 0; pos < size;) {
-        const char* end = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
-        size_t length = end ? static_cast<size_t>(end - data) - pos : size - pos;
-        const void* ctrlZ = std::memchr(data + pos, '\x1a', length);
-        if (ctrlZ) {
-            length = static_cast<size_t>(static_cast<const char*>(ctrlZ) - data) - pos;
-            stop = pos + length;
+    bool outOfMemory = false;
+};
+
+// Called from the core, which is built without exceptions: nothing may leave it.
+void TakePiece(void* context, const ListFileParser::Piece& piece) {
+    auto* taken = static_cast<ListLines*>(context);
+    try {
+        std::vector<RawLine>& lines = taken->lines;
+        if (taken->outOfMemory) return;
+        if (!lines.empty() && lines.back().number == piece.line) {
+            lines.back().length = piece.start + piece.length - lines.back().begin;
+        } else {
+            lines.push_back({piece.line, piece.start, piece.length});
         }
-        size_t text = length;
-        if (text > 0 && data[pos + text - 1] == '\r' && (end && !ctrlZ)) --text;
-        lines.push_back({number, pos, text});
-        if (ctrlZ || !end) break;
-        pos += length + 1;
-        ++number;
+    } catch (...) {
+        taken->outOfMemory = true;
     }
-    return lines;
+}
+
+// The lines as the plug-in's parser reads them, each put together from its
+// pieces. stop is where a Ctrl-Z ended the data, or the size when none did;
+// stopLine is the line that holds it.
+std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop, size_t& stopLine) {
+    ListLines taken;
+    ListFileParser parser([](void*, const char*) {}, nullptr);
+    parser.TapPieces(TakePiece, &taken);
+    parser.Feed(data, size);
+    parser.Finish();
+    if (taken.outOfMemory) throw std::bad_alloc();
+    stop = parser.ctrlZAt() == ListFileParser::kNoCtrlZ ? size : parser.ctrlZAt();
+    stopLine = parser.line();
+    return std::move(taken.lines);
 }
 
 struct TappedText {
@@ -154,7 +166,7 @@ std::string BlankEnds(const std::string& entry) {
 
 // Zero bytes and a Ctrl-Z before the end, which cut what the plug-in reads.
 void ByteWarnings(const char* data, size_t size, const std::vector<RawLine>& lines, size_t stop,
-                  std::vector<ListWarning>& warnings) {
+                  size_t stopLine, std::vector<ListWarning>& warnings) {
     for (const RawLine& line : lines) {
         const void* zero = std::memchr(data + line.begin, '\0', line.length);
         if (!zero) continue;
@@ -176,7 +188,7 @@ void ByteWarnings(const char* data, size_t size, const std::vector<RawLine>& lin
     const size_t lost = ParseEntries(data + stop + 1, size - stop - 1).size();
     if (lost == 0) return;
     warnings.push_back(
-        {"", "Line " + std::to_string(lines.back().number) +
+        {"", "Line " + std::to_string(stopLine) +
                  " holds a Ctrl-Z character (an old end-of-file mark), where the plug-in stops "
                  "reading: " +
                  (lost == 1 ? std::string("the entry after it is never read and lets")
@@ -304,7 +316,8 @@ std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
                             "wrote and let no mail through"});
     }
     size_t stop = size;
-    const std::vector<RawLine> lines = Lines(data, size, stop);
+    size_t stopLine = 0;
+    const std::vector<RawLine> lines = Lines(data, size, stop, stopLine);
     for (const RawLine& line : lines) {
         if (line.length <= kMaxPiece) continue;
         const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
@@ -315,7 +328,7 @@ std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
                  " per line: it cuts this one into " + std::to_string(pieces) +
                  " entries, none of them what you wrote, and saving the list keeps them cut"});
     }
-    ByteWarnings(data, size, lines, stop, warnings);
+    ByteWarnings(data, size, lines, stop, stopLine, warnings);
 
     std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
     std::vector<std::string> folded;
