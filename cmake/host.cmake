@@ -10,7 +10,9 @@ add_library(quorvel_host_core STATIC
     tools/host/check_command.cpp
     tools/host/command_line.cpp
     tools/host/judge.cpp
-    tools/host/learn_command.cpp
+    tools/host/learn_report.cpp
+    tools/host/learner.cpp
+    tools/host/mail_addresses.cpp
     tools/host/list_health.cpp
     tools/host/mail_inputs.cpp
     tools/host/mail_parser.cpp

@@ -16,7 +16,8 @@
 
 #include "check/mail_check.h"
 #include "tools/host/judge.h"
-#include "tools/host/learn_command.h"
+#include "tools/host/learn_report.h"
+#include "tools/host/mail_addresses.h"
 #include "tools/host/list_health.h"
 #include "tools/host/mail_parser.h"
 #include "tools/host/mbox_stream.h"

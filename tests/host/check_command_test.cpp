@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "tests/addresses/list_fixture.h"
-#include "tools/host/learn_command.h"
+#include "tools/host/learn_report.h"
+#include "tools/host/mail_addresses.h"
 #include "tools/host/list_health.h"
 #include "tools/host/mail_inputs.h"
 #include "tools/host/mbox_stream.h"

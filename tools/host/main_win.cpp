@@ -11,7 +11,7 @@
 
 #include "tools/host/check_command.h"
 #include "tools/host/command_line.h"
-#include "tools/host/learn_command.h"
+#include "tools/host/learn_report.h"
 #include "tools/host/list_health.h"
 #include "tools/host/mail_inputs.h"
 #include "tools/host/plugin_binding_win.h"

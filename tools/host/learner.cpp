@@ -1,175 +1,22 @@
-#include "tools/host/learn_command.h"
+#include "tools/host/learner.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <new>
 #include <queue>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "addresses/address_list.h"
 #include "addresses/ascii_case.h"
 #include "check/mail_check.h"
+#include "tools/host/address_ids.h"
 #include "tools/host/judge.h"
+#include "tools/host/mail_addresses.h"
 #include "tools/host/mail_inputs.h"
+#include "tools/host/mail_parser.h"
 #include "tools/host/mbox_stream.h"
 
 namespace {
-
-// No real address is longer, and a list line holds little more.
-constexpr size_t kMaxAddress = 254;
-
-// How far after its "for" a Received clause's address may end: a bound that
-// keeps a long value's reading linear, and no address is longer.
-constexpr size_t kClauseReach = kMaxAddress + 2;
-
-// 8-bit bytes are letters of the system's code page (j\xF6rg@example.de): an
-// address is taken with them or not at all, never cut at one.
-bool IsAddressLetter(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
-}
-
-// Which bytes may stand in an address's local part and in its domain, looked
-// up in a table: every byte of every value that names people is asked.
-struct AddressBytes {
-    bool local[256] = {};
-    bool domain[256] = {};
-    AddressBytes() {
-        for (int c = 0; c < 256; ++c) {
-            const bool letter = IsAddressLetter(static_cast<unsigned char>(c));
-            local[c] = letter || (c != 0 && std::strchr("!#$%&'*+-/=?^_`{|}~.", c) != nullptr);
-            domain[c] = letter || c == '-' || c == '.';
-        }
-    }
-};
-const AddressBytes kAddressBytes;
-
-bool IsLocalChar(char c) {
-    return kAddressBytes.local[static_cast<unsigned char>(c)];
-}
-
-bool IsDomainChar(char c) {
-    return kAddressBytes.domain[static_cast<unsigned char>(c)];
-}
-
-// Headers whose "@" names a message, not a person.
-bool NamesMessages(const std::string& name) {
-    // Asked of every header: most are told apart by their first letter.
-    const char first = static_cast<char>(name.empty() ? 0 : name[0] | 0x20);
-    if (first != 'm' && first != 'i' && first != 'r' && first != 'c') return false;
-    for (const char* id :
-         {"Message-ID", "In-Reply-To", "References", "Content-ID", "Resent-Message-ID"}) {
-        if (EqualsNoCase(name.c_str(), id)) return true;
-    }
-    return false;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// The folded addresses of one mail. The strings of the mail before are
-// written over, so that a mail costs an allocation only for a longer address
-// than was read before.
-struct FoundAddresses {
-    std::vector<std::string> texts;  // the first count are this mail's
-    size_t count = 0;
-
-    void Add(const std::string& text, size_t begin, size_t end) {
-        if (count == texts.size()) texts.emplace_back();
-        std::string& address = texts[count++];
-        address.assign(text, begin, end - begin);
-        for (char& c : address) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-    }
-};
-
-// The whole addresses around each "@" in text[from, to); the bytes just
-// outside the range are never address bytes. Dots before an address and dots
-// or hyphens after it are the sentence's, not the address's.
-void AddressesIn(const std::string& text, size_t from, size_t to, FoundAddresses& found) {
-    const char* const data = text.data();
-    for (size_t at = from; at < to; ++at) {
-        const char* sign = FindByte(data + at, to - at, '@');
-        if (!sign) break;
-        at = static_cast<size_t>(sign - data);
-        size_t begin = at;
-        while (begin > from && IsLocalChar(text[begin - 1])) --begin;
-        while (begin < at && text[begin] == '.') ++begin;
-        size_t end = at + 1;
-        while (end < to && IsDomainChar(text[end])) ++end;
-        while (end > at + 1 && (text[end - 1] == '.' || text[end - 1] == '-')) --end;
-        if (begin == at || end == at + 1 || end - begin > kMaxAddress) continue;
-        found.Add(text, begin, end);
-    }
-}
-
-// Where "for", in any case of letters, stands in text from from on.
-size_t FindFor(const std::string& text, size_t from) {
-    for (size_t at = from; at + 3 <= text.size(); ++at) {
-        if ((text[at] | 0x20) == 'f' && (text[at + 1] | 0x20) == 'o' &&
-            (text[at + 2] | 0x20) == 'r') {
-            return at;
-        }
-    }
-    return std::string::npos;
-}
-
-// The address after each blank-delimited "for" in a Received value: the
-// recipient the receiving server delivered this copy to. Read in the value as
-// it is: only "for" depends on the case of letters, and addresses are folded
-// as they are taken.
-void ForClauses(const std::string& value, FoundAddresses& found) {
-    const size_t size = value.size();
-    for (size_t at = FindFor(value, 0); at != std::string::npos; at = FindFor(value, at + 3)) {
-        if (at == 0 || !IsBlank(value[at - 1]) || at + 3 >= size || !IsBlank(value[at + 3])) {
-            continue;
-        }
-        size_t start = at + 3;
-        while (start < size && IsBlank(value[start])) ++start;
-        if (start < size && value[start] == '<') ++start;
-        const size_t reach = std::min(size, start + kClauseReach);
-        size_t end = start;
-        while (end < reach && !IsBlank(value[end]) && value[end] != '>' && value[end] != ';' &&
-               value[end] != ',') {
-            ++end;
-        }
-        // No end in reach: longer than any address, and not to be cut.
-        if (end == reach && reach < size) continue;
-        AddressesIn(value, start, end, found);
-    }
-}
-
-bool NamesAddresses(const std::string& name) {
-    return IsAddressHeader(name.c_str()) && !EqualsNoCase(name.c_str(), "Received");
-}
-
-// The found addresses sorted, each once.
-void SortUnique(FoundAddresses& found) {
-    std::vector<std::string>& texts = found.texts;
-    std::sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(found.count));
-    // By swaps, not moves, so that no string gives up its memory.
-    size_t kept = 0;
-    for (size_t i = 0; i < found.count; ++i) {
-        if (kept > 0 && texts[i] == texts[kept - 1]) continue;
-        if (i != kept) texts[kept].swap(texts[i]);
-        ++kept;
-    }
-    found.count = kept;
-}
-
-// AddressesOf into found: sorted, each once.
-void CollectAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
-    found.count = 0;
-    for (const Header& header : headers) {
-        if (NamesAddresses(header.name)) {
-            AddressesIn(header.value, 0, header.value.size(), found);
-        } else if (EqualsNoCase(header.name.c_str(), "Received")) {
-            ForClauses(header.value, found);
-        }
-    }
-    SortUnique(found);
-}
 
 std::string ReasonUnpassable(const std::vector<Header>& headers) {
     // The first header that names addresses; one with an "@" but no whole
@@ -201,84 +48,6 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
     reason += received ? ", and no Received line names one" : ", and no Received line";
     return reason;
 }
-
-// Every address in every header that names people, lower-cased, in no order and
-// not each once: those who take them keep them in sets. Without namedToo, those
-// of To, Cc and Envelope-To are left out.
-void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, bool namedToo = true) {
-    found.count = 0;
-    for (const Header& header : headers) {
-        if (NamesMessages(header.name) || (!namedToo && NamesAddresses(header.name))) continue;
-        AddressesIn(header.value, 0, header.value.size(), found);
-    }
-}
-
-void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {
-    values.clear();
-    for (const Header& header : headers) {
-        if (IsAddressHeader(header.name.c_str())) values.push_back(&header.value);
-    }
-}
-
-bool HasAddressHeader(const std::vector<Header>& headers) {
-    return std::any_of(headers.begin(), headers.end(),
-                       [](const Header& header) { return IsAddressHeader(header.name.c_str()); });
-}
-
-// The id of each address seen, by its text: open addressing over a table of
-// ids into the addresses, each beside its hash. Asked for every address of
-// every mail, so a lookup costs one hash and mostly one comparison.
-class AddressIds {
-  public:
-    static constexpr uint32_t kNone = 0xFFFFFFFF;
-
-    explicit AddressIds(const std::vector<std::string>& texts) : texts_(texts) {}
-
-    uint32_t Find(const std::string& text) const {
-        if (slots_.empty()) return kNone;
-        const uint32_t hash = Hash(text);
-        for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            const Slot& slot = slots_[i];
-            if (slot.id == kNone) return kNone;
-            if (slot.hash == hash && texts_[slot.id] == text) return slot.id;
-        }
-    }
-
-    // The text is texts[id], not yet known.
-    void Add(uint32_t id) {
-        if (2 * (count_ + 1) > slots_.size()) {
-            std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{0, kNone});
-            old.swap(slots_);
-            for (const Slot& slot : old) {
-                if (slot.id != kNone) Place(slot);
-            }
-        }
-        Place({Hash(texts_[id]), id});
-        ++count_;
-    }
-
-  private:
-    struct Slot {
-        uint32_t hash;
-        uint32_t id;
-    };
-
-    static uint32_t Hash(const std::string& text) {
-        uint32_t hash = 2166136261u;
-        for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-        return hash;
-    }
-
-    void Place(const Slot& slot) {
-        size_t i = slot.hash & (slots_.size() - 1);
-        while (slots_[i].id != kNone) i = (i + 1) & (slots_.size() - 1);
-        slots_[i] = slot;
-    }
-
-    const std::vector<std::string>& texts_;
-    std::vector<Slot> slots_;  // a power of two of them, at most half in use
-    size_t count_ = 0;
-};
 
 struct KindHash {
     size_t operator()(const std::vector<uint32_t>& kind) const {
@@ -581,22 +350,7 @@ class Learner {
     std::string local_;                                                // Note's own
 };
 
-unsigned long long U(uint64_t n) {
-    return static_cast<unsigned long long>(n);
-}
-
-const char* Plural(uint64_t n) {
-    return n == 1 ? "" : "s";
-}
-
 }  // namespace
-
-std::vector<std::string> AddressesOf(const std::vector<Header>& headers) {
-    FoundAddresses found;
-    CollectAddresses(headers, found);
-    found.texts.resize(found.count);
-    return std::move(found.texts);
-}
 
 Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
                bool domains, std::FILE* err, std::FILE* progressTo) {
@@ -626,120 +380,4 @@ Proposal LearnFromMails(const std::vector<std::string>& good, bool domains) {
         learner.Mark();
     }
     return proposal;
-}
-
-void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out) {
-    if (listOnly) {
-        for (const ProposedEntry& entry : proposal.entries) {
-            std::fprintf(out, "%s\n", entry.text.c_str());
-        }
-        return;
-    }
-    std::fprintf(out, "%llu good mail%s read.\n", U(proposal.mails), Plural(proposal.mails));
-    if (proposal.entries.empty()) {
-        std::fprintf(out, "No entry to propose: none of them names an address.\n");
-    } else {
-        size_t width = 5;
-        for (const ProposedEntry& entry : proposal.entries)
-            width = std::max(width, entry.text.size() + (entry.inside > 0));
-        std::fprintf(out, "Proposed list, %zu entr%s:\n  %-*s  %11s  %12s%s\n",
-                     proposal.entries.size(), proposal.entries.size() == 1 ? "y" : "ies",
-                     static_cast<int>(width), "entry", "lets through", "only through",
-                     withSpam ? "  spam" : "");
-        for (const ProposedEntry& entry : proposal.entries) {
-            const std::string shown = entry.text + (entry.inside > 0 ? "*" : "");
-            std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), shown.c_str(),
-                         U(entry.mails), U(entry.only));
-            if (withSpam) {
-                std::fprintf(out, "  %4llu%s", U(entry.spam),
-                             entry.spam > 0 ? "  lets spam through" : "");
-            }
-            std::fprintf(out, "\n");
-        }
-        const bool marked = std::any_of(proposal.entries.begin(), proposal.entries.end(),
-                                        [](const ProposedEntry& e) { return e.inside > 0; });
-        if (marked) {
-            std::fprintf(
-                out,
-                "* marks an entry that lies inside other addresses seen in the mails; the\n"
-                "  plug-in lets mail to those through too:\n");
-        }
-        for (const ProposedEntry& entry : proposal.entries) {
-            if (entry.inside == 0) continue;
-            std::fprintf(out, "* %s also lets through %llu other address%s seen, such as %s\n",
-                         entry.text.c_str(), U(entry.inside), entry.inside == 1 ? "" : "es",
-                         entry.example.c_str());
-        }
-    }
-    if (proposal.withoutHeaders > 0) {
-        const bool one = proposal.withoutHeaders == 1;
-        std::fprintf(out,
-                     "%llu mail%s without a To, Cc, Envelope-To or Received header: the plug-in "
-                     "passes %s whatever the list.\n",
-                     U(proposal.withoutHeaders), one ? "" : "s", one ? "it" : "them");
-    }
-    if (proposal.unpassable > 0) {
-        std::fprintf(out, "%llu mail%s that no address entry can let through:\n",
-                     U(proposal.unpassable), Plural(proposal.unpassable));
-        for (const Unpassable& mail : proposal.shown) {
-            std::fprintf(out, "  %s\n      %s\n", mail.label.c_str(), mail.reason.c_str());
-        }
-        if (proposal.unpassable > proposal.shown.size()) {
-            std::fprintf(out, "  and %llu more\n", U(proposal.unpassable - proposal.shown.size()));
-        }
-    }
-    if (withSpam) {
-        std::fprintf(out, "Of %llu spam mail%s, the proposed list lets %llu through",
-                     U(proposal.spamMails), Plural(proposal.spamMails), U(proposal.spamPassed));
-        if (proposal.spamWithoutHeaders > 0) {
-            std::fprintf(
-                out,
-                "; %llu more pass%s whatever the list (no To, Cc, Envelope-To or Received header)",
-                U(proposal.spamWithoutHeaders), proposal.spamWithoutHeaders == 1 ? "es" : "");
-        }
-        std::fprintf(out, ".\n");
-    }
-}
-
-bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out) {
-    if (listPath.size() >= kPathSize) {
-        std::fprintf(out, "The path %s is too long for the plug-in; nothing was added.\n",
-                     listPath.c_str());
-        return false;
-    }
-    std::memcpy(g_modulePath, listPath.c_str(), listPath.size() + 1);
-    LoadAddressList();
-    // A list read only in part is never saved: that would cut the user's file.
-    if (AddressListLoadIncomplete()) {
-        std::fprintf(out,
-                     "Could not read all of %s (another program may hold it, or it can't be "
-                     "read), so nothing was added: saving would drop the entries not read.\n",
-                     listPath.c_str());
-        return false;
-    }
-    std::vector<std::string> added;
-    for (const ProposedEntry& entry : proposal.entries) {
-        if (FindAddress(entry.text.c_str())) continue;
-        if (!AddAddress(entry.text.c_str())) {
-            std::fprintf(out, "Out of memory; nothing was added to %s.\n", listPath.c_str());
-            return false;
-        }
-        added.push_back(entry.text);
-    }
-    if (added.empty()) {
-        std::fprintf(out, "Nothing to add: %s already holds every proposed entry.\n",
-                     listPath.c_str());
-        return true;
-    }
-    if (!SaveAddressList()) {
-        std::fprintf(out,
-                     "Could not write %s (it may be read-only, or its disk full), so nothing was "
-                     "added.\n",
-                     listPath.c_str());
-        return false;
-    }
-    std::fprintf(out, "Added %zu entr%s to %s:\n", added.size(), added.size() == 1 ? "y" : "ies",
-                 listPath.c_str());
-    for (const std::string& text : added) std::fprintf(out, "  %s\n", text.c_str());
-    return true;
 }
