@@ -2,11 +2,13 @@
 # portable and tested natively; the program itself is the Windows build's.
 
 if(WIN32)
-    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_win.cpp)
+    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/console_text_win.cpp tools/host/mail_inputs_win.cpp)
 else()
-    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_posix.cpp)
+    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/console_text_posix.cpp
+        tools/host/mail_inputs_posix.cpp)
 endif()
 add_library(quorvel_host_core STATIC
+    tools/host/byte_scans.cpp
     tools/host/check_command.cpp
     tools/host/command_line.cpp
     tools/host/judge.cpp
@@ -17,6 +19,7 @@ add_library(quorvel_host_core STATIC
     tools/host/mail_inputs.cpp
     tools/host/mail_parser.cpp
     tools/host/mbox_stream.cpp
+    tools/host/progress_line.cpp
     ${QUORVEL_HOST_PLATFORM_SOURCES})
 target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
 # learn and lint judge by the plug-in's own matching and write through its own save.

@@ -21,6 +21,7 @@
 #include "tools/host/list_health.h"
 #include "tools/host/mail_parser.h"
 #include "tools/host/mbox_stream.h"
+#include "tools/host/byte_scans.h"
 
 namespace {
 

@@ -10,6 +10,9 @@
 #include "tests/temp_folder.h"
 #include "tools/host/mail_parser.h"
 #include "tools/host/mbox_stream.h"
+#include "tools/host/byte_scans.h"
+#include "tools/host/console_text.h"
+#include "tools/host/progress_line.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "tools/host/mail_parser.h"
 
 #include "tools/host/mbox_stream.h"
+#include "tools/host/byte_scans.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 
 #include "tools/host/mail_inputs.h"
 #include "tools/host/mbox_stream.h"
+#include "tools/host/progress_line.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "tools/host/mail_inputs.h"
 #include "tools/host/mail_parser.h"
 #include "tools/host/mbox_stream.h"
+#include "tools/host/progress_line.h"
 
 namespace {
 

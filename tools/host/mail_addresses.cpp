@@ -5,6 +5,7 @@
 
 #include "addresses/ascii_case.h"
 #include "check/mail_check.h"
+#include "tools/host/byte_scans.h"
 
 namespace {
 

@@ -36,34 +36,6 @@ struct InputError {
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
                    std::vector<InputError>& errors);
 
-// Mails read, megabytes and rate, on one line of a terminal that rewrites
-// itself about once a second (every intervalMs), however long the mails are;
-// silent when terminal is null.
-class ProgressLine {
-  public:
-    explicit ProgressLine(std::FILE* terminal, int64_t intervalMs = 1000);
-    ~ProgressLine();  // erases the line
-    ProgressLine(const ProgressLine&) = delete;
-    ProgressLine& operator=(const ProgressLine&) = delete;
-    // One more mail read; bytesSoFar counts every byte read up to now.
-    void Mail(uint64_t bytesSoFar);
-    // Bytes read, inside a mail or between mails.
-    void Bytes(uint64_t bytesSoFar);
-    // Erases the line, so that other output to the terminal starts at its
-    // left edge; the next update draws it again.
-    void Clear();
-
-  private:
-    void Update(uint64_t bytesSoFar);
-
-    std::FILE* terminal_;
-    int64_t intervalMs_;
-    int64_t started_;
-    int64_t shown_;
-    uint64_t mails_ = 0;
-    bool drawn_ = false;
-};
-
 // path and name joined with the separator that path already uses.
 std::string JoinPath(const std::string& path, const std::string& name);
 
@@ -93,25 +65,9 @@ bool ExpandWildcards(const std::string& pattern, std::vector<FolderEntry>& match
 // The folder's entries other than . and .., in no particular order; false when
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
-// Whether the stream writes to a terminal rather than to a file, a pipe or a
-// device such as NUL.
-bool IsTerminal(std::FILE* stream);
 
 #ifdef _WIN32
 // Where paths meet the wide-character functions.
 std::wstring WideFromUtf8(const std::string& text);
 std::string Utf8FromWide(const wchar_t* text);
-
-// While one lives, what the program writes to stdout and stderr in UTF-8 is shown
-// on a console in the console's own characters (through WriteConsoleW); a line
-// that is not UTF-8, such as an 8-bit header value, in the console's code page,
-// as before. Output to a file or a pipe is left as written: UTF-8. IsTerminal
-// still says true for a stream it serves.
-class ConsoleText {
-  public:
-    ConsoleText();
-    ~ConsoleText();  // everything written so far is shown before it returns
-    ConsoleText(const ConsoleText&) = delete;
-    ConsoleText& operator=(const ConsoleText&) = delete;
-};
 #endif

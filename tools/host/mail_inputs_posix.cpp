@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "tools/host/mail_inputs.h"
 
@@ -36,8 +35,4 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
     }
     closedir(folder);
     return true;
-}
-
-bool IsTerminal(std::FILE* stream) {
-    return isatty(fileno(stream)) != 0;
 }

@@ -25,30 +25,6 @@ std::vector<Header> ParseHeaders(const char* data, size_t size);
 // next: a reader of many mails allocates only for a longer header than before.
 void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
 
-// The first c in data[0, size), or null: memchr, 16 bytes at a time where the
-// processor has SSE2, else a machine word at a time. The C runtime's memchr
-// under Wine looks at one byte at a time, and mail reading is mostly looking
-// for line feeds.
-const char* FindByte(const char* data, size_t size, char c);
-
-// Whether the line, of size bytes or more, starts with "From ": an mbox's
-// separator, or in a header block a misplaced one. Byte by byte: a call to the C
-// runtime's memcmp for every line costs more.
-inline bool IsFromLine(const char* line, size_t size) {
-    return size >= 5 && line[0] == 'F' && line[1] == 'r' && line[2] == 'o' && line[3] == 'm' &&
-           line[4] == ' ';
-}
-
-// The first line of data[0, end) that may be an mbox separator: the line at
-// data or after a line feed that starts with "From ", has fewer than five bytes
-// before end, or runs to end without a line feed. What comes before it is
-// whole lines that are no separator.
-const char* NextPossibleSeparator(const char* data, const char* end);
-
-// Whether those two scan 16 bytes at a time, where the processor has SSE2 (as
-// they do from the start), or a word at a time as without it: for tests of both.
-void UseWideScans(bool wide);
-
 // Whether the line (without its line end) belongs to a header block: a header
 // field, a continuation line, or a misplaced "From " line.
 bool IsHeaderBlockLine(const char* line, size_t size);

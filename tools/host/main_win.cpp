@@ -16,6 +16,7 @@
 #include "tools/host/mail_inputs.h"
 #include "tools/host/plugin_binding_win.h"
 #include "tools/host/settings_win.h"
+#include "tools/host/console_text.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "tools/host/mail_parser.h"
+#include "tools/host/byte_scans.h"
+#include "tools/host/progress_line.h"
 
 namespace {
 
