@@ -8,6 +8,7 @@ else()
         tools/host/mail_inputs_posix.cpp)
 endif()
 add_library(quorvel_host_core STATIC
+    tools/host/broad_entries.cpp
     tools/host/byte_scans.cpp
     tools/host/check_command.cpp
     tools/host/command_line.cpp

@@ -9,6 +9,7 @@
 #include "addresses/ascii_case.h"
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
+#include "tools/host/broad_entries.h"
 #include "tools/host/mail_inputs.h"
 
 namespace {
@@ -87,66 +88,8 @@ std::string TextAsRead(const char* data, size_t size, bool& unconvertible) {
     return std::move(tapped.text);
 }
 
-// The endings under which anyone may register a domain: an entry that is one
-// stands in a great many addresses.
-const char* const kPublicSuffixes[] = {
-#include "tools/host/public_suffixes.inc"
-};
-
-bool IsPublicSuffix(const std::string& folded) {
-    return std::binary_search(std::begin(kPublicSuffixes), std::end(kPublicSuffixes),
-                              folded.c_str(),
-                              [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
-}
-
 bool IsBlankOrTab(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string Folded(const std::string& text) {
-    std::string folded = text;
-    for (char& c : folded) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-    return folded;
-}
-
-// Words that stand in nearly every Received line, and top-level domains that
-// stand in nearly every address.
-bool IsCommonWord(const std::string& folded) {
-    static const char* const kWords[] = {"com",  "net",   "org",    "edu",  "gov",
-                                         "info", "biz",   "from",   "with", "for",
-                                         "smtp", "esmtp", "esmtps", "mail", "localhost"};
-    return std::any_of(std::begin(kWords), std::end(kWords),
-                       [&](const char* word) { return folded == word; });
-}
-
-// Why the entry lets nearly every mail through, or empty.
-std::string TooBroad(const std::string& entry) {
-    if (entry.find_first_not_of(" \t.") == std::string::npos) {
-        return "is only blanks or dots: nearly every mail has them in its headers, so this entry "
-               "lets nearly all mail through, spam included";
-    }
-    if (entry.size() < 3) {
-        return "is shorter than three characters: it stands somewhere in nearly every mail's "
-               "headers, so this entry lets nearly all mail through, spam included";
-    }
-    const std::string folded = Folded(entry);
-    const size_t word = folded.find_first_not_of('.');
-    const std::string bare = folded.substr(word);
-    const bool letters = bare.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
-    if ((letters && (word > 0 || IsCommonWord(bare))) || IsPublicSuffix(bare)) {
-        return "is a bare ending or word, not an address: it stands in nearly every mail's "
-               "addresses or delivery lines, so this entry lets nearly all mail through, spam "
-               "included";
-    }
-    const bool numbers = std::none_of(folded.begin(), folded.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || c == '@' || (c & 0x80) != 0;
-    });
-    if (numbers && folded.find_first_of("0123456789") != std::string::npos) {
-        return "is only digits and signs, not an address: numbers like it stand in the dates, "
-               "times and server numbers of nearly every mail's Received lines, so this entry "
-               "lets nearly all mail through, spam included";
-    }
-    return {};
 }
 
 // Why blanks or tabs at the ends of the entry keep it from matching, or empty.
@@ -162,39 +105,6 @@ std::string BlankEnds(const std::string& entry) {
            ", which the plug-in keeps as part of the entry: it lets through only mail whose "
            "header holds the address with " +
            (front && back ? "them" : "it") + ", and most headers don't";
-}
-
-// Zero bytes and a Ctrl-Z before the end, which cut what the plug-in reads.
-void ByteWarnings(const char* data, size_t size, const std::vector<RawLine>& lines, size_t stop,
-                  size_t stopLine, std::vector<ListWarning>& warnings) {
-    for (const RawLine& line : lines) {
-        const void* zero = std::memchr(data + line.begin, '\0', line.length);
-        if (!zero) continue;
-        const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - data) - line.begin;
-        const size_t piece = at / kMaxPiece * kMaxPiece;  // where its entry starts
-        const std::string number = std::to_string(line.number);
-        if (at == piece) {
-            warnings.push_back({"", "Line " + number +
-                                        " has a zero byte where an entry starts: the plug-in "
-                                        "ends the entry there and reads nothing of it"});
-        } else {
-            warnings.push_back({std::string(data + line.begin + piece, at - piece),
-                                "is cut short by a zero byte in line " + number +
-                                    ": the plug-in drops the rest of the line, so this entry is "
-                                    "not what you wrote"});
-        }
-    }
-    if (stop >= size) return;
-    const size_t lost = ParseEntries(data + stop + 1, size - stop - 1).size();
-    if (lost == 0) return;
-    warnings.push_back(
-        {"", "Line " + std::to_string(stopLine) +
-                 " holds a Ctrl-Z character (an old end-of-file mark), where the plug-in stops "
-                 "reading: " +
-                 (lost == 1 ? std::string("the entry after it is never read and lets")
-                            : "the " + std::to_string(lost) +
-                                  " entries after it are never read and let") +
-                 " no mail through"});
 }
 
 constexpr uint64_t kHashBase = 1000003;
@@ -262,6 +172,157 @@ bool Examine(const std::string& bytes, std::vector<ListWarning>& warnings, std::
     }
 }
 
+// The text as the plug-in reads it, seen as entries and as lines.
+struct ListText {
+    const char* data;
+    size_t size;
+    std::vector<std::string> entries;
+    std::vector<std::string> folded;  // of each entry
+    std::vector<RawLine> lines;
+    size_t stop;      // where a Ctrl-Z ended the data, or size
+    size_t stopLine;  // the line that holds it
+};
+
+ListText ReadList(const std::string& asRead) {
+    ListText list{asRead.data(),
+                  asRead.size(),
+                  ParseEntries(asRead.data(), asRead.size()),
+                  {},
+                  {},
+                  asRead.size(),
+                  0};
+    list.folded.reserve(list.entries.size());
+    for (const std::string& entry : list.entries) list.folded.push_back(Folded(entry));
+    list.lines = Lines(list.data, list.size, list.stop, list.stopLine);
+    return list;
+}
+
+void UnconvertibleWarning(std::vector<ListWarning>& warnings) {
+    warnings.push_back({"",
+                        "The file is written in UTF-16 and holds characters that your "
+                        "system's code page has no form for: the plug-in reads each of "
+                        "them as \"?\", so the entries that hold them are not what you "
+                        "wrote and let no mail through"});
+}
+
+void LongLineWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
+    for (const RawLine& line : list.lines) {
+        if (line.length <= kMaxPiece) continue;
+        const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
+        warnings.push_back(
+            {std::string(list.data + line.begin, 40) + "...",
+             "line " + std::to_string(line.number) + " is " + std::to_string(line.length) +
+                 " characters long, but the plug-in reads at most " + std::to_string(kMaxPiece) +
+                 " per line: it cuts this one into " + std::to_string(pieces) +
+                 " entries, none of them what you wrote, and saving the list keeps them cut"});
+    }
+}
+
+// The first zero byte of each line, which cuts what the plug-in reads.
+void ZeroByteWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
+    for (const RawLine& line : list.lines) {
+        const char* const begin = list.data + line.begin;
+        const void* zero = std::memchr(begin, '\0', line.length);
+        if (!zero) continue;
+        const size_t at = static_cast<size_t>(static_cast<const char*>(zero) - begin);
+        const size_t piece = at / kMaxPiece * kMaxPiece;  // where its entry starts
+        const std::string number = std::to_string(line.number);
+        if (at == piece) {
+            warnings.push_back({"", "Line " + number +
+                                        " has a zero byte where an entry starts: the plug-in "
+                                        "ends the entry there and reads nothing of it"});
+        } else {
+            warnings.push_back({std::string(begin + piece, at - piece),
+                                "is cut short by a zero byte in line " + number +
+                                    ": the plug-in drops the rest of the line, so this entry is "
+                                    "not what you wrote"});
+        }
+    }
+}
+
+// A Ctrl-Z before entries, which the plug-in never reads.
+void CtrlZWarning(const ListText& list, std::vector<ListWarning>& warnings) {
+    if (list.stop >= list.size) return;
+    const size_t lost = ParseEntries(list.data + list.stop + 1, list.size - list.stop - 1).size();
+    if (lost == 0) return;
+    warnings.push_back(
+        {"", "Line " + std::to_string(list.stopLine) +
+                 " holds a Ctrl-Z character (an old end-of-file mark), where the plug-in stops "
+                 "reading: " +
+                 (lost == 1 ? std::string("the entry after it is never read and lets")
+                            : "the " + std::to_string(lost) +
+                                  " entries after it are never read and let") +
+                 " no mail through"});
+}
+
+// Why the entry lets no mail through for a character no header holds, or empty.
+std::string CarriageReturnEnd(const std::string& entry) {
+    if (entry.empty() || entry.back() != '\r') return {};
+    return "ends in an invisible carriage-return character, which no header holds: this entry "
+           "lets no mail through";
+}
+
+// What each entry does wrong on its own, or as a repeat of one before it: in
+// file order, an entry's warnings together.
+void EntryWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
+    std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        const std::string& entry = list.entries[i];
+        for (const std::string& why :
+             {TooBroad(entry), BlankEnds(entry), CarriageReturnEnd(entry)}) {
+            if (!why.empty()) warnings.push_back({entry, why});
+        }
+        const auto first = seen.emplace(list.folded[i], i);
+        if (!first.second) {
+            warnings.push_back({entry, "is in the list twice (also as " +
+                                           ShowEntry(list.entries[first.first->second]) +
+                                           "): the second one changes nothing"});
+        }
+    }
+}
+
+// An entry that holds another as a part: every mail it would let through,
+// the shorter one lets through already. Parts are looked up by a rolling
+// hash, at the lengths that entries have, so a long list stays quick.
+void ContainedEntryWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
+    const std::vector<std::string>& entries = list.entries;
+    const std::vector<std::string>& folded = list.folded;
+    std::unordered_map<uint64_t, size_t> byHash;  // entries that may be a part
+    std::vector<size_t> lengths;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!TooBroad(entries[i]).empty()) continue;
+        byHash.emplace(Hashes(folded[i]).back(), i);
+        lengths.push_back(folded[i].size());
+    }
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    std::vector<uint64_t> powers(1, 1);
+    while (!lengths.empty() && powers.size() <= lengths.back()) {
+        powers.push_back(powers.back() * kHashBase);
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!TooBroad(entries[i]).empty()) continue;
+        const std::string& text = folded[i];
+        const std::vector<uint64_t> prefix = Hashes(text);
+        size_t other = entries.size();
+        for (size_t start = 0; start < text.size() && other == entries.size(); ++start) {
+            for (const size_t length : lengths) {
+                if (length >= text.size() || start + length > text.size()) break;
+                const uint64_t hash = prefix[start + length] - prefix[start] * powers[length];
+                const auto hit = byHash.find(hash);
+                if (hit != byHash.end() && text.compare(start, length, folded[hit->second]) == 0) {
+                    other = hit->second;
+                    break;
+                }
+            }
+        }
+        if (other == entries.size()) continue;
+        warnings.push_back({entries[i], "contains the entry " + ShowEntry(entries[other]) +
+                                            ", which lets through every mail this one would: "
+                                            "this longer entry never decides anything"});
+    }
+}
+
 }  // namespace
 
 std::string Wrapped(const std::string& text, size_t indent, size_t hanging, size_t width) {
@@ -303,92 +364,14 @@ std::string ShowEntry(const std::string& entry) {
 std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
     bool unconvertible = false;
     const std::string asRead = TextAsRead(bytes, byteCount, unconvertible);
-    const char* data = asRead.data();
-    const size_t size = asRead.size();
-    const std::vector<std::string> entries = ParseEntries(data, size);
-
+    const ListText list = ReadList(asRead);
     std::vector<ListWarning> warnings;
-    if (unconvertible) {
-        warnings.push_back({"",
-                            "The file is written in UTF-16 and holds characters that your "
-                            "system's code page has no form for: the plug-in reads each of "
-                            "them as \"?\", so the entries that hold them are not what you "
-                            "wrote and let no mail through"});
-    }
-    size_t stop = size;
-    size_t stopLine = 0;
-    const std::vector<RawLine> lines = Lines(data, size, stop, stopLine);
-    for (const RawLine& line : lines) {
-        if (line.length <= kMaxPiece) continue;
-        const size_t pieces = (line.length + kMaxPiece - 1) / kMaxPiece;
-        warnings.push_back(
-            {std::string(data + line.begin, 40) + "...",
-             "line " + std::to_string(line.number) + " is " + std::to_string(line.length) +
-                 " characters long, but the plug-in reads at most " + std::to_string(kMaxPiece) +
-                 " per line: it cuts this one into " + std::to_string(pieces) +
-                 " entries, none of them what you wrote, and saving the list keeps them cut"});
-    }
-    ByteWarnings(data, size, lines, stop, stopLine, warnings);
-
-    std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
-    std::vector<std::string> folded;
-    folded.reserve(entries.size());
-    for (const std::string& entry : entries) folded.push_back(Folded(entry));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const std::string& entry = entries[i];
-        const std::string broad = TooBroad(entry);
-        if (!broad.empty()) warnings.push_back({entry, broad});
-        const std::string blanks = BlankEnds(entry);
-        if (!blanks.empty()) warnings.push_back({entry, blanks});
-        if (!entry.empty() && entry.back() == '\r') {
-            warnings.push_back({entry,
-                                "ends in an invisible carriage-return character, which no "
-                                "header holds: this entry lets no mail through"});
-        }
-        const auto first = seen.emplace(folded[i], i);
-        if (!first.second) {
-            warnings.push_back({entry, "is in the list twice (also as " +
-                                           ShowEntry(entries[first.first->second]) +
-                                           "): the second one changes nothing"});
-        }
-    }
-    // An entry that holds another as a part: every mail it would let through,
-    // the shorter one lets through already. Parts are looked up by a rolling
-    // hash, at the lengths that entries have, so a long list stays quick.
-    std::unordered_map<uint64_t, size_t> byHash;  // entries that may be a part
-    std::vector<size_t> lengths;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (!TooBroad(entries[i]).empty()) continue;
-        byHash.emplace(Hashes(folded[i]).back(), i);
-        lengths.push_back(folded[i].size());
-    }
-    std::sort(lengths.begin(), lengths.end());
-    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-    std::vector<uint64_t> powers(1, 1);
-    while (!lengths.empty() && powers.size() <= lengths.back()) {
-        powers.push_back(powers.back() * kHashBase);
-    }
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (!TooBroad(entries[i]).empty()) continue;
-        const std::string& text = folded[i];
-        const std::vector<uint64_t> prefix = Hashes(text);
-        size_t other = entries.size();
-        for (size_t start = 0; start < text.size() && other == entries.size(); ++start) {
-            for (const size_t length : lengths) {
-                if (length >= text.size() || start + length > text.size()) break;
-                const uint64_t hash = prefix[start + length] - prefix[start] * powers[length];
-                const auto hit = byHash.find(hash);
-                if (hit != byHash.end() && text.compare(start, length, folded[hit->second]) == 0) {
-                    other = hit->second;
-                    break;
-                }
-            }
-        }
-        if (other == entries.size()) continue;
-        warnings.push_back({entries[i], "contains the entry " + ShowEntry(entries[other]) +
-                                            ", which lets through every mail this one would: "
-                                            "this longer entry never decides anything"});
-    }
+    if (unconvertible) UnconvertibleWarning(warnings);
+    LongLineWarnings(list, warnings);
+    ZeroByteWarnings(list, warnings);
+    CtrlZWarning(list, warnings);
+    EntryWarnings(list, warnings);
+    ContainedEntryWarnings(list, warnings);
     return warnings;
 }
 
