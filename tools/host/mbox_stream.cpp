@@ -21,60 +21,88 @@ struct FileCloser {
 }  // namespace
 
 void MailSplitter::Feed(const char* data, size_t size) {
-    const char* const end = data + size;
-    // The header block being read while it lies whole in this chunk, from
-    // block on: handed over from the chunk, and copied into headers_ only
-    // when the chunk ends inside it. Most mails never need the copy.
-    const char* block = nullptr;
     static_assert(kChunkSize <= kMaxHeaderBlock, "a block in one chunk is never too large");
+    const char* const end = data + size;
     while (data < end) {
-        if (!block && state_ != kHeaders && !partial_) {
+        if (state_ == kSkipping) {
             // Outside the headers only separators count: in a single mail
             // nothing does, in an mbox the lines that may be one.
             if (!mbox_) return;
-            const char* const line = NextPossibleSeparator(data, end);
-            size -= static_cast<size_t>(line - data);
-            data = line;
-            if (data == end) break;
+            data = NextPossibleSeparator(data, end);
+            if (data == end) return;
+        } else if (state_ == kHeaders && headers_.empty()) {
+            // A block that starts in this piece is handed over from it, and
+            // copied only when the piece ends inside it: most mails never are.
+            state_ = kHeadersInPiece;
+            block_ = data;
         }
-        const char* lf = FindByte(data, static_cast<size_t>(end - data), '\n');
-        const size_t take = lf ? static_cast<size_t>(lf - data) + 1 : size;
-        const char* const next = data + take;
-        if (state_ == kHeaders && headers_.empty() && !block) block = data;
-        if (block && lf) {
-            HeaderLineInChunk(block, data, take);
-        } else if (!block && state_ != kHeaders && !partial_ && lf) {
-            // A body line whole in the chunk: only its first bytes count.
-            if (mbox_ && IsFromLine(data, take)) StartMail();
-        } else {
-            if (block) {
-                // The chunk ends inside this header line.
-                headers_.assign(block, static_cast<size_t>(data - block));
-                lineStart_ = headers_.size();
-                block = nullptr;
-            }
-            FeedLine(data, take, lf != nullptr);
+        const char* const lf = FindByte(data, static_cast<size_t>(end - data), '\n');
+        const char* const next = lf ? lf + 1 : end;
+        const bool ended = lf != nullptr;
+        switch (state_) {
+            case kSkipping:
+                SkippedLine(data, next, ended);
+                break;
+            case kInBodyLine:
+                BodyLinePart(data, next, ended);
+                break;
+            case kHeaders:
+                HeaderLinePart(data, next, ended);
+                break;
+            case kHeadersInPiece:
+                HeaderLineInPiece(data, next, ended);
+                break;
         }
         data = next;
-        size -= take;
     }
-    if (block) {
-        headers_.assign(block, static_cast<size_t>(end - block));
-        lineStart_ = headers_.size();
-    }
+    if (state_ == kHeadersInPiece) KeepBlock(block_, end);
 }
 
 void MailSplitter::Finish() {
-    if (partial_) EndLine();
+    if (state_ == kInBodyLine) EndBodyLine();
+    if (state_ == kHeaders && headers_.size() > lineStart_) EndHeaderLine();
     if (state_ == kHeaders) Emit();
 }
 
-// A whole line of a header block that started in this chunk at block.
-void MailSplitter::HeaderLineInChunk(const char*& block, const char* line, size_t size) {
+// A line outside the headers, or its start when the piece ends inside it:
+// only its first bytes count. An mbox's only.
+void MailSplitter::SkippedLine(const char* line, const char* next, bool ended) {
+    if (ended) {
+        if (IsFromLine(line, static_cast<size_t>(next - line))) StartMail();
+        return;
+    }
+    state_ = kInBodyLine;
+    BodyLinePart(line, next, false);
+}
+
+void MailSplitter::BodyLinePart(const char* data, const char* next, bool ended) {
+    const size_t take = static_cast<size_t>(next - data);
+    const size_t room = sizeof head_ - headLength_;
+    const size_t copy = take < room ? take : room;
+    std::memcpy(head_ + headLength_, data, copy);
+    headLength_ += copy;
+    if (ended) EndBodyLine();
+}
+
+void MailSplitter::EndBodyLine() {
+    const bool separator = IsFromLine(head_, headLength_);
+    headLength_ = 0;
+    state_ = kSkipping;
+    if (mbox_ && separator) StartMail();
+}
+
+// A whole line of the block that lies in this piece from block_ on, or the
+// start of one that the piece ends inside.
+void MailSplitter::HeaderLineInPiece(const char* line, const char* next, bool ended) {
+    if (!ended) {
+        KeepBlock(block_, line);
+        HeaderLinePart(line, next, false);
+        return;
+    }
+    const size_t size = static_cast<size_t>(next - line);
     if (mbox_ && IsFromLine(line, size)) {
-        sink_(Label(), block, static_cast<size_t>(line - block));
+        sink_(Label(), block_, static_cast<size_t>(line - block_));
         StartMail();
-        block = nullptr;
         return;
     }
     size_t length = size - 1;  // without its line feed
@@ -82,41 +110,35 @@ void MailSplitter::HeaderLineInChunk(const char*& block, const char* line, size_
     if (!IsHeaderBlockLine(line, length)) {
         // The empty line, kept with the block, or the first body line of a
         // mail that lacks it, which is not.
-        const char* const blockEnd = length == 0 ? line + size : line;
-        sink_(Label(), block, static_cast<size_t>(blockEnd - block));
-        state_ = kBody;
+        const char* const blockEnd = length == 0 ? next : line;
+        sink_(Label(), block_, static_cast<size_t>(blockEnd - block_));
+        state_ = kSkipping;
         headLength_ = 0;
-        block = nullptr;
     }
 }
 
-// A line or the part of it in this chunk, copied where its mail needs it.
-void MailSplitter::FeedLine(const char* data, size_t take, bool lf) {
-    if (state_ == kHeaders) {
-        if (take > kMaxHeaderBlock - headers_.size()) {
-            TooLarge();
-        } else {
-            headers_.append(data, take);
-        }
-    }
-    if (state_ != kHeaders) {
-        const size_t room = sizeof head_ - headLength_;
-        const size_t copy = take < room ? take : room;
-        std::memcpy(head_ + headLength_, data, copy);
-        headLength_ += copy;
-    }
-    partial_ = true;
-    if (lf) EndLine();
+// The whole lines of the block from begin to end, copied: the piece ends
+// after them.
+void MailSplitter::KeepBlock(const char* begin, const char* end) {
+    headers_.assign(begin, static_cast<size_t>(end - begin));
+    lineStart_ = headers_.size();
+    state_ = kHeaders;
 }
 
-void MailSplitter::EndLine() {
-    partial_ = false;
-    if (state_ != kHeaders) {
-        const bool separator = IsFromLine(head_, headLength_);
-        headLength_ = 0;
-        if (mbox_ && separator) StartMail();
+// A header line or the part of it in this piece, added to headers_.
+void MailSplitter::HeaderLinePart(const char* data, const char* next, bool ended) {
+    const size_t take = static_cast<size_t>(next - data);
+    if (take > kMaxHeaderBlock - headers_.size()) {
+        TooLarge();
+        BodyLinePart(data, next, ended);
         return;
     }
+    headers_.append(data, take);
+    if (ended) EndHeaderLine();
+}
+
+// The line from lineStart_ on in headers_ has ended, or the data has.
+void MailSplitter::EndHeaderLine() {
     const char* line = headers_.data() + lineStart_;
     size_t size = headers_.size() - lineStart_;
     if (mbox_ && IsFromLine(line, size)) {
@@ -131,7 +153,7 @@ void MailSplitter::EndLine() {
         // The empty line, or the first body line of a mail that lacks it.
         if (size > 0) headers_.resize(lineStart_);
         Emit();
-        state_ = kBody;
+        state_ = kSkipping;
         headLength_ = 0;
     } else {
         lineStart_ = headers_.size();
@@ -167,7 +189,7 @@ void MailSplitter::TooLarge() {
     sink_(Label(), nullptr, 0);
     std::string().swap(headers_);
     lineStart_ = 0;
-    state_ = kBody;
+    state_ = kInBodyLine;
     headLength_ = sizeof head_;
     head_[0] = '\0';
 }

@@ -45,7 +45,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
 class MailSplitter {
   public:
     MailSplitter(const std::string& path, bool mbox, const MailSink& sink)
-        : path_(path), mbox_(mbox), sink_(sink), state_(mbox ? kOutside : kHeaders) {}
+        : path_(path), mbox_(mbox), sink_(sink), state_(mbox ? kSkipping : kHeaders) {}
 
     // The next piece of the stream. A header block that lies whole in one piece
     // is handed over from it unmeasured: no piece may exceed kMaxHeaderBlock.
@@ -55,14 +55,23 @@ class MailSplitter {
     void Finish();
     // A single mail whose headers have gone to the sink: the rest is body, which
     // nothing reads.
-    bool Done() const { return !mbox_ && state_ == kBody; }
+    bool Done() const { return !mbox_ && (state_ == kSkipping || state_ == kInBodyLine); }
 
   private:
-    enum State { kOutside, kHeaders, kBody };
+    enum State {
+        kSkipping,        // at a line's start outside the headers: an mbox's junk, or a body
+        kInBodyLine,      // in such a line begun in an earlier piece; its first bytes in head_
+        kHeaders,         // in a header block, gathered in headers_
+        kHeadersInPiece,  // in a header block that lies in this piece from block_ on
+    };
 
-    void HeaderLineInChunk(const char*& block, const char* line, size_t size);
-    void FeedLine(const char* data, size_t take, bool lf);
-    void EndLine();
+    void SkippedLine(const char* line, const char* next, bool ended);
+    void BodyLinePart(const char* data, const char* next, bool ended);
+    void EndBodyLine();
+    void HeaderLineInPiece(const char* line, const char* next, bool ended);
+    void KeepBlock(const char* begin, const char* end);
+    void HeaderLinePart(const char* data, const char* next, bool ended);
+    void EndHeaderLine();
     void StartMail();
     const std::string& Label();
     void Emit();
@@ -77,6 +86,6 @@ class MailSplitter {
     size_t lineStart_ = 0;  // where the line being read starts in headers_
     char head_[5] = {};     // the first bytes of a line outside the headers
     size_t headLength_ = 0;
-    bool partial_ = false;  // bytes of a line whose end has not come yet
+    const char* block_ = nullptr;  // in kHeadersInPiece, where the block starts
     uint64_t index_ = 0;
 };
