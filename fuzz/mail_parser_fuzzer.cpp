@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "check/mail_check.h"
-#include "tools/host/judge.h"
-#include "tools/host/learn_report.h"
-#include "tools/host/mail_addresses.h"
-#include "tools/host/list_health.h"
-#include "tools/host/mail_parser.h"
-#include "tools/host/mbox_stream.h"
-#include "tools/host/byte_scans.h"
+#include "tools/host/commands/judge.h"
+#include "tools/host/commands/learn_report.h"
+#include "tools/host/commands/list_health.h"
+#include "tools/host/mail/byte_scans.h"
+#include "tools/host/mail/mail_addresses.h"
+#include "tools/host/mail/mail_parser.h"
+#include "tools/host/mail/mbox_stream.h"
 
 namespace {
 

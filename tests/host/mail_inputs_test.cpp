@@ -1,4 +1,4 @@
-#include "tools/host/mail_inputs.h"
+#include "tools/host/mail/mail_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
-#include "tools/host/mail_parser.h"
-#include "tools/host/mbox_stream.h"
-#include "tools/host/byte_scans.h"
-#include "tools/host/console_text.h"
-#include "tools/host/progress_line.h"
+#include "tools/host/mail/byte_scans.h"
+#include "tools/host/mail/mail_parser.h"
+#include "tools/host/mail/mbox_stream.h"
+#include "tools/host/mail/progress_line.h"
+#include "tools/host/windows/console_text.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "tools/host/mail_parser.h"
-
-#include "tools/host/mbox_stream.h"
-#include "tools/host/byte_scans.h"
+#include "tools/host/mail/mail_parser.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tools/host/mail/byte_scans.h"
+#include "tools/host/mail/mbox_stream.h"
 
 namespace {
 

@@ -1,7 +1,0 @@
-#include <unistd.h>
-
-#include "tools/host/console_text.h"
-
-bool IsTerminal(std::FILE* stream) {
-    return isatty(fileno(stream)) != 0;
-}
