@@ -8,7 +8,8 @@
 
 namespace {
 
-unsigned long long U(uint64_t n) {
+// For printf's %llu, whatever uint64_t is on the platform.
+unsigned long long AsULongLong(uint64_t n) {
     return static_cast<unsigned long long>(n);
 }
 
@@ -25,7 +26,8 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         }
         return;
     }
-    std::fprintf(out, "%llu good mail%s read.\n", U(proposal.mails), Plural(proposal.mails));
+    std::fprintf(out, "%llu good mail%s read.\n", AsULongLong(proposal.mails),
+                 Plural(proposal.mails));
     if (proposal.entries.empty()) {
         std::fprintf(out, "No entry to propose: none of them names an address.\n");
     } else {
@@ -39,9 +41,9 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         for (const ProposedEntry& entry : proposal.entries) {
             const std::string shown = entry.text + (entry.inside > 0 ? "*" : "");
             std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), shown.c_str(),
-                         U(entry.mails), U(entry.only));
+                         AsULongLong(entry.mails), AsULongLong(entry.only));
             if (withSpam) {
-                std::fprintf(out, "  %4llu%s", U(entry.spam),
+                std::fprintf(out, "  %4llu%s", AsULongLong(entry.spam),
                              entry.spam > 0 ? "  lets spam through" : "");
             }
             std::fprintf(out, "\n");
@@ -57,8 +59,8 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         for (const ProposedEntry& entry : proposal.entries) {
             if (entry.inside == 0) continue;
             std::fprintf(out, "* %s also lets through %llu other address%s seen, such as %s\n",
-                         entry.text.c_str(), U(entry.inside), entry.inside == 1 ? "" : "es",
-                         entry.example.c_str());
+                         entry.text.c_str(), AsULongLong(entry.inside),
+                         entry.inside == 1 ? "" : "es", entry.example.c_str());
         }
     }
     if (proposal.withoutHeaders > 0) {
@@ -66,26 +68,29 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         std::fprintf(out,
                      "%llu mail%s without a To, Cc, Envelope-To or Received header: the plug-in "
                      "passes %s whatever the list.\n",
-                     U(proposal.withoutHeaders), one ? "" : "s", one ? "it" : "them");
+                     AsULongLong(proposal.withoutHeaders), one ? "" : "s", one ? "it" : "them");
     }
     if (proposal.unpassable > 0) {
         std::fprintf(out, "%llu mail%s that no address entry can let through:\n",
-                     U(proposal.unpassable), Plural(proposal.unpassable));
+                     AsULongLong(proposal.unpassable), Plural(proposal.unpassable));
         for (const Unpassable& mail : proposal.shown) {
             std::fprintf(out, "  %s\n      %s\n", mail.label.c_str(), mail.reason.c_str());
         }
         if (proposal.unpassable > proposal.shown.size()) {
-            std::fprintf(out, "  and %llu more\n", U(proposal.unpassable - proposal.shown.size()));
+            std::fprintf(out, "  and %llu more\n",
+                         AsULongLong(proposal.unpassable - proposal.shown.size()));
         }
     }
     if (withSpam) {
         std::fprintf(out, "Of %llu spam mail%s, the proposed list lets %llu through",
-                     U(proposal.spamMails), Plural(proposal.spamMails), U(proposal.spamPassed));
+                     AsULongLong(proposal.spamMails), Plural(proposal.spamMails),
+                     AsULongLong(proposal.spamPassed));
         if (proposal.spamWithoutHeaders > 0) {
             std::fprintf(
                 out,
                 "; %llu more pass%s whatever the list (no To, Cc, Envelope-To or Received header)",
-                U(proposal.spamWithoutHeaders), proposal.spamWithoutHeaders == 1 ? "es" : "");
+                AsULongLong(proposal.spamWithoutHeaders),
+                proposal.spamWithoutHeaders == 1 ? "es" : "");
         }
         std::fprintf(out, ".\n");
     }

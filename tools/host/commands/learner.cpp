@@ -50,10 +50,10 @@ std::string ReasonUnpassable(const std::vector<Header>& headers) {
     return reason;
 }
 
-struct KindHash {
-    size_t operator()(const std::vector<uint32_t>& kind) const {
+struct AddressSetHash {
+    size_t operator()(const std::vector<uint32_t>& set) const {
         uint64_t hash = 14695981039346656037u;
-        for (const uint32_t id : kind) hash = (hash ^ id) * 1099511628211u;
+        for (const uint32_t id : set) hash = (hash ^ id) * 1099511628211u;
         return static_cast<size_t>(hash ^ (hash >> 32));
     }
 };
@@ -89,7 +89,7 @@ class Learner {
         }
     }
 
-    void Good(const std::string& label, const char* data, size_t size) {
+    void LearnFromGoodMail(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
         if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
         std::vector<Header>& headers = headers_;
@@ -100,7 +100,7 @@ class Learner {
             return;
         }
         // Those of To, Cc and Envelope-To go into addresses_ below.
-        AllAddresses(headers, all_, false);
+        AddressesBesideRecipients(headers, all_);
         for (size_t i = 0; i < all_.count; ++i) seen_.insert(all_.texts[i]);
         CollectAddresses(headers, found_);
         if (found_.count == 0) {
@@ -109,8 +109,8 @@ class Learner {
             }
             return;
         }
-        std::vector<uint32_t>& kind = kind_;
-        kind.clear();
+        std::vector<uint32_t>& set = addressSet_;
+        set.clear();
         for (size_t i = 0; i < found_.count; ++i) {
             const std::string& address = found_.texts[i];
             uint32_t id = ids_.Find(address);
@@ -121,13 +121,13 @@ class Learner {
                 addresses_.push_back(address);
                 ids_.Add(id);
             }
-            kind.push_back(id);
+            set.push_back(id);
         }
-        std::sort(kind.begin(), kind.end());
-        ++kinds_[kind];
+        std::sort(set.begin(), set.end());
+        ++addressSets_[set];
     }
 
-    void Spam(const std::string& label, const char* data, size_t size) {
+    void TestOnSpamMail(const std::string& label, const char* data, size_t size) {
         progress_.Mail(bytes_);
         if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
         std::vector<Header>& headers = headers_;
@@ -154,18 +154,18 @@ class Learner {
 
     void Propose(bool domains) {
         std::vector<uint64_t> counts;
-        std::vector<std::vector<uint32_t>> kindsOf(addresses_.size());
-        for (const auto& kind : kinds_) {
-            for (const uint32_t id : kind.first) kindsOf[id].push_back(uint32_t(counts.size()));
-            counts.push_back(kind.second);
+        std::vector<std::vector<uint32_t>> setsOf(addresses_.size());
+        for (const auto& set : addressSets_) {
+            for (const uint32_t id : set.first) setsOf[id].push_back(uint32_t(counts.size()));
+            counts.push_back(set.second);
         }
         // An address counts only for the mails that name it whole: counting
         // those that name a longer address holding it would favour parts of
         // addresses, which let other people's mail through too.
-        const std::vector<std::vector<uint32_t>>& covers = kindsOf;
+        const std::vector<std::vector<uint32_t>>& covers = setsOf;
         std::vector<Choice> chosen = Greedy(covers, counts);
         Prune(chosen, counts.size());
-        if (domains) Fold(chosen, kindsOf);
+        if (domains) Fold(chosen, setsOf);
         Prune(chosen, counts.size());
         Count(chosen, counts);
         for (size_t i = 0; i < proposal_.entries.size(); ++i) {
@@ -181,7 +181,7 @@ class Learner {
 
     // Each entry's count of other addresses seen that hold it, and the first of
     // them in alphabetical order.
-    void Mark() {
+    void CountLookAlikes() {
         for (size_t i = 0; i < proposal_.entries.size(); ++i) {
             ProposedEntry& entry = proposal_.entries[i];
             entry.inside = others_[i].size();
@@ -193,7 +193,7 @@ class Learner {
   private:
     struct Choice {
         std::string text;
-        std::vector<uint32_t> kinds;
+        std::vector<uint32_t> sets;  // the address sets it lets through, by index in counts
     };
 
     // Greedy set cover, lazily updated: an entry's gain only falls as others
@@ -203,7 +203,7 @@ class Learner {
         std::vector<bool> covered(counts.size(), false);
         auto gainOf = [&](uint32_t id) {
             uint64_t gain = 0;
-            for (const uint32_t kind : covers[id]) gain += covered[kind] ? 0 : counts[kind];
+            for (const uint32_t set : covers[id]) gain += covered[set] ? 0 : counts[set];
             return gain;
         };
         using Item = std::pair<uint64_t, uint32_t>;
@@ -224,32 +224,32 @@ class Learner {
                 heap.push(top);
                 continue;
             }
-            for (const uint32_t kind : covers[top.second]) covered[kind] = true;
+            for (const uint32_t set : covers[top.second]) covered[set] = true;
             chosen.push_back({addresses_[top.second], covers[top.second]});
         }
         return chosen;
     }
 
     // Drops, latest first, each entry whose mails others all let through.
-    static void Prune(std::vector<Choice>& chosen, size_t kindCount) {
-        std::vector<uint32_t> coverers(kindCount, 0);
+    static void Prune(std::vector<Choice>& chosen, size_t setCount) {
+        std::vector<uint32_t> coverers(setCount, 0);
         for (const Choice& choice : chosen) {
-            for (const uint32_t kind : choice.kinds) ++coverers[kind];
+            for (const uint32_t set : choice.sets) ++coverers[set];
         }
         for (size_t i = chosen.size(); i-- > 0;) {
-            const auto& kinds = chosen[i].kinds;
-            if (!std::all_of(kinds.begin(), kinds.end(),
-                             [&](uint32_t kind) { return coverers[kind] > 1; })) {
+            const auto& sets = chosen[i].sets;
+            if (!std::all_of(sets.begin(), sets.end(),
+                             [&](uint32_t set) { return coverers[set] > 1; })) {
                 continue;
             }
-            for (const uint32_t kind : kinds) --coverers[kind];
+            for (const uint32_t set : sets) --coverers[set];
             chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
 
     // "@domain", not the bare domain: that would also stand in the Received
     // lines of the user's own mail servers, and so let every mail through.
-    void Fold(std::vector<Choice>& chosen, const std::vector<std::vector<uint32_t>>& kindsOf) {
+    void Fold(std::vector<Choice>& chosen, const std::vector<std::vector<uint32_t>>& setsOf) {
         std::map<std::string, int> perDomain;
         for (const Choice& choice : chosen) ++perDomain[choice.text.substr(choice.text.find('@'))];
         std::vector<Choice> folded;
@@ -261,11 +261,10 @@ class Learner {
                 if (address.compare(address.find('@'), std::string::npos, domain.first) != 0) {
                     continue;
                 }
-                entry.kinds.insert(entry.kinds.end(), kindsOf[id].begin(), kindsOf[id].end());
+                entry.sets.insert(entry.sets.end(), setsOf[id].begin(), setsOf[id].end());
             }
-            std::sort(entry.kinds.begin(), entry.kinds.end());
-            entry.kinds.erase(std::unique(entry.kinds.begin(), entry.kinds.end()),
-                              entry.kinds.end());
+            std::sort(entry.sets.begin(), entry.sets.end());
+            entry.sets.erase(std::unique(entry.sets.begin(), entry.sets.end()), entry.sets.end());
             folded.push_back(std::move(entry));
         }
         // Folded entries go first, so that pruning weighs the addresses before them.
@@ -280,14 +279,14 @@ class Learner {
     void Count(const std::vector<Choice>& chosen, const std::vector<uint64_t>& counts) {
         std::vector<uint32_t> coverers(counts.size(), 0);
         for (const Choice& choice : chosen) {
-            for (const uint32_t kind : choice.kinds) ++coverers[kind];
+            for (const uint32_t set : choice.sets) ++coverers[set];
         }
         for (const Choice& choice : chosen) {
             ProposedEntry entry;
             entry.text = choice.text;
-            for (const uint32_t kind : choice.kinds) {
-                entry.mails += counts[kind];
-                if (coverers[kind] == 1) entry.only += counts[kind];
+            for (const uint32_t set : choice.sets) {
+                entry.mails += counts[set];
+                if (coverers[set] == 1) entry.only += counts[set];
             }
             proposal_.entries.push_back(entry);
         }
@@ -329,15 +328,15 @@ class Learner {
     // The mail being read, its memory kept for the next.
     std::vector<Header> headers_;
     FoundAddresses found_;
-    std::vector<uint32_t> kind_;
+    std::vector<uint32_t> addressSet_;
     std::vector<const std::string*> values_;
     std::vector<std::string> addresses_;
     AddressIds ids_{addresses_};
-    // Mails that name the same addresses are one kind, counted, so that an
+    // Mails that name the same set of addresses are counted together, so that an
     // archive of millions of mails takes memory by what it names, not its size.
     // Looked up once a mail, so hashed rather than ordered: the proposal does
-    // not depend on the order of the kinds.
-    std::unordered_map<std::vector<uint32_t>, uint64_t, KindHash> kinds_;
+    // not depend on the order of the sets.
+    std::unordered_map<std::vector<uint32_t>, uint64_t, AddressSetHash> addressSets_;
     // The addresses of one mail's headers, kept from mail to mail, and those of
     // the good mails outside addresses_ until the proposal is made.
     FoundAddresses all_;
@@ -359,13 +358,13 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
     {
         Learner learner(proposal, err, progressTo);
         learner.Read(good, [&](const std::string& label, const char* data, size_t size) {
-            learner.Good(label, data, size);
+            learner.LearnFromGoodMail(label, data, size);
         });
         learner.Propose(domains);
         learner.Read(spam, [&](const std::string& label, const char* data, size_t size) {
-            learner.Spam(label, data, size);
+            learner.TestOnSpamMail(label, data, size);
         });
-        learner.Mark();
+        learner.CountLookAlikes();
     }
     return proposal;
 }
@@ -375,10 +374,10 @@ Proposal LearnFromMails(const std::vector<std::string>& good, bool domains) {
     {
         Learner learner(proposal, stderr, nullptr);
         for (size_t i = 0; i < good.size(); ++i) {
-            learner.Good(std::to_string(i + 1), good[i].data(), good[i].size());
+            learner.LearnFromGoodMail(std::to_string(i + 1), good[i].data(), good[i].size());
         }
         learner.Propose(domains);
-        learner.Mark();
+        learner.CountLookAlikes();
     }
     return proposal;
 }

@@ -131,6 +131,15 @@ void SortUnique(FoundAddresses& found) {
     found.count = kept;
 }
 
+void AddressesOfPeople(const std::vector<Header>& headers, FoundAddresses& found,
+                       bool recipientsToo) {
+    found.count = 0;
+    for (const Header& header : headers) {
+        if (NamesMessages(header.name) || (!recipientsToo && NamesAddresses(header.name))) continue;
+        AddressesIn(header.value, 0, header.value.size(), found);
+    }
+}
+
 }  // namespace
 
 void FoundAddresses::Add(const std::string& text, size_t begin, size_t end) {
@@ -156,12 +165,12 @@ void CollectAddresses(const std::vector<Header>& headers, FoundAddresses& found)
     SortUnique(found);
 }
 
-void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, bool namedToo) {
-    found.count = 0;
-    for (const Header& header : headers) {
-        if (NamesMessages(header.name) || (!namedToo && NamesAddresses(header.name))) continue;
-        AddressesIn(header.value, 0, header.value.size(), found);
-    }
+void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found) {
+    AddressesOfPeople(headers, found, true);
+}
+
+void AddressesBesideRecipients(const std::vector<Header>& headers, FoundAddresses& found) {
+    AddressesOfPeople(headers, found, false);
 }
 
 void AddressValues(const std::vector<Header>& headers, std::vector<const std::string*>& values) {

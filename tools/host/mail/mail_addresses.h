@@ -26,9 +26,10 @@ std::vector<std::string> AddressesOf(const std::vector<Header>& headers);
 void CollectAddresses(const std::vector<Header>& headers, FoundAddresses& found);
 
 // Every address in every header that names people, lower-cased, in no order and
-// not each once: those who take them keep them in sets. Without namedToo, those
-// of To, Cc and Envelope-To are left out.
-void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found, bool namedToo = true);
+// not each once: those who take them keep them in sets.
+void AllAddresses(const std::vector<Header>& headers, FoundAddresses& found);
+// The same but for those of To, Cc and Envelope-To.
+void AddressesBesideRecipients(const std::vector<Header>& headers, FoundAddresses& found);
 
 // Whether the header names its recipients: To, Cc or Envelope-To.
 bool NamesAddresses(const std::string& name);
