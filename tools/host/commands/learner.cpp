@@ -90,10 +90,8 @@ class Learner {
     }
 
     void LearnFromGoodMail(const std::string& label, const char* data, size_t size) {
-        progress_.Mail(bytes_);
-        if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
-        std::vector<Header>& headers = headers_;
-        ParseHeaders(data, size, headers);
+        if (!ReadHeaders(label, data, size)) return;
+        const std::vector<Header>& headers = headers_;
         ++proposal_.mails;
         if (!HasAddressHeader(headers)) {
             ++proposal_.withoutHeaders;
@@ -128,10 +126,8 @@ class Learner {
     }
 
     void TestOnSpamMail(const std::string& label, const char* data, size_t size) {
-        progress_.Mail(bytes_);
-        if (!data) return Unreadable(label, "header block larger than 64 MiB, not read");
-        std::vector<Header>& headers = headers_;
-        ParseHeaders(data, size, headers);
+        if (!ReadHeaders(label, data, size)) return;
+        const std::vector<Header>& headers = headers_;
         ++proposal_.spamMails;
         AllAddresses(headers, all_);
         for (size_t i = 0; i < all_.count; ++i) Note(all_.texts[i]);
@@ -313,6 +309,18 @@ class Learner {
                 others_[entry.index].insert(address);
             }
         }
+    }
+
+    // The mail's headers into headers_; false, said, when its block was too
+    // large to read.
+    bool ReadHeaders(const std::string& label, const char* data, size_t size) {
+        progress_.Mail(bytes_);
+        if (!data) {
+            Unreadable(label, "header block larger than 64 MiB, not read");
+            return false;
+        }
+        ParseHeaders(data, size, headers_);
+        return true;
     }
 
     void Unreadable(const std::string& path, const std::string& reason) {

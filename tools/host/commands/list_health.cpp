@@ -14,49 +14,11 @@
 
 namespace {
 
-std::vector<std::string> ParseEntries(const char* data, size_t size);
-
 struct RawLine {
     size_t number;  // counted from 1
     size_t begin;   // offset in the data
     size_t length;  // after CR LF became LF, without the line end
 };
-
-struct ListLines {
-    std::vector<RawLine> lines;
-    bool outOfMemory = false;
-};
-
-// Called from the core, which is built without exceptions: nothing may leave it.
-void TakePiece(void* context, const ListFileParser::Piece& piece) {
-    auto* taken = static_cast<ListLines*>(context);
-    try {
-        std::vector<RawLine>& lines = taken->lines;
-        if (taken->outOfMemory) return;
-        if (!lines.empty() && lines.back().number == piece.line) {
-            lines.back().length = piece.start + piece.length - lines.back().begin;
-        } else {
-            lines.push_back({piece.line, piece.start, piece.length});
-        }
-    } catch (...) {
-        taken->outOfMemory = true;
-    }
-}
-
-// The lines as the plug-in's parser reads them, each put together from its
-// pieces. stop is where a Ctrl-Z ended the data, or the size when none did;
-// stopLine is the line that holds it.
-std::vector<RawLine> Lines(const char* data, size_t size, size_t& stop, size_t& stopLine) {
-    ListLines taken;
-    ListFileParser parser([](void*, const char*) {}, nullptr);
-    parser.TapPieces(TakePiece, &taken);
-    parser.Feed(data, size);
-    parser.Finish();
-    if (taken.outOfMemory) throw std::bad_alloc();
-    stop = parser.ctrlZAt() == ListFileParser::kNoCtrlZ ? size : parser.ctrlZAt();
-    stopLine = parser.line();
-    return std::move(taken.lines);
-}
 
 struct TappedText {
     std::string text;
@@ -118,29 +80,57 @@ std::vector<uint64_t> Hashes(const std::string& text) {
     return prefix;
 }
 
-struct ParsedEntries {
-    std::vector<std::string> texts;
+// The text as the plug-in's parser reads it: its entries, and its lines, each
+// put together from its pieces.
+struct ParsedList {
+    std::vector<std::string> entries;
+    std::vector<RawLine> lines;
+    size_t stop = 0;      // where a Ctrl-Z ended the data, or its size when none did
+    size_t stopLine = 0;  // the line that holds it
     bool outOfMemory = false;
 };
 
 // Called from the core, which is built without exceptions: nothing may leave it.
 void TakeEntry(void* context, const char* text) {
-    auto* entries = static_cast<ParsedEntries*>(context);
+    auto* list = static_cast<ParsedList*>(context);
     try {
-        if (!entries->outOfMemory) entries->texts.push_back(text);
+        if (!list->outOfMemory) list->entries.push_back(text);
     } catch (...) {
-        entries->outOfMemory = true;
+        list->outOfMemory = true;
     }
+}
+
+// Called from the core too.
+void TakePiece(void* context, const ListFileParser::Piece& piece) {
+    auto* list = static_cast<ParsedList*>(context);
+    try {
+        std::vector<RawLine>& lines = list->lines;
+        if (list->outOfMemory) return;
+        if (!lines.empty() && lines.back().number == piece.line) {
+            lines.back().length = piece.start + piece.length - lines.back().begin;
+        } else {
+            lines.push_back({piece.line, piece.start, piece.length});
+        }
+    } catch (...) {
+        list->outOfMemory = true;
+    }
+}
+
+ParsedList ParseList(const char* data, size_t size) {
+    ParsedList list;
+    ListFileParser parser(TakeEntry, &list);
+    parser.TapPieces(TakePiece, &list);
+    parser.Feed(data, size);
+    parser.Finish();
+    if (list.outOfMemory) throw std::bad_alloc();
+    list.stop = parser.ctrlZAt() == ListFileParser::kNoCtrlZ ? size : parser.ctrlZAt();
+    list.stopLine = parser.line();
+    return list;
 }
 
 // The entries as the plug-in loads them, in file order.
 std::vector<std::string> ParseEntries(const char* data, size_t size) {
-    ParsedEntries entries;
-    ListFileParser parser(TakeEntry, &entries);
-    parser.Feed(data, size);
-    parser.Finish();
-    if (entries.outOfMemory) throw std::bad_alloc();
-    return std::move(entries.texts);
+    return ParseList(data, size).entries;
 }
 
 struct FileBytes {
@@ -173,27 +163,19 @@ bool Examine(const std::string& bytes, std::vector<ListWarning>& warnings, std::
 }
 
 // The text as the plug-in reads it, seen as entries and as lines.
-struct ListText {
-    const char* data;
-    size_t size;
-    std::vector<std::string> entries;
+struct ListText : ParsedList {
+    const char* data = nullptr;
+    size_t size = 0;
     std::vector<std::string> folded;  // of each entry
-    std::vector<RawLine> lines;
-    size_t stop;      // where a Ctrl-Z ended the data, or size
-    size_t stopLine;  // the line that holds it
 };
 
 ListText ReadList(const std::string& asRead) {
-    ListText list{asRead.data(),
-                  asRead.size(),
-                  ParseEntries(asRead.data(), asRead.size()),
-                  {},
-                  {},
-                  asRead.size(),
-                  0};
+    ListText list;
+    static_cast<ParsedList&>(list) = ParseList(asRead.data(), asRead.size());
+    list.data = asRead.data();
+    list.size = asRead.size();
     list.folded.reserve(list.entries.size());
     for (const std::string& entry : list.entries) list.folded.push_back(Folded(entry));
-    list.lines = Lines(list.data, list.size, list.stop, list.stopLine);
     return list;
 }
 
