@@ -22,35 +22,39 @@ bool StartsWithMark(const char* text) {
 void ListFileParser::Feed(const char* data, size_t size) {
     for (size_t i = 0; i < size && !ended_; ++i) {
         const char c = data[i];
+        const size_t at = fed_ + i;
         if (pendingCr_) {
             pendingCr_ = false;
             if (c == '\n') {
-                Put('\n');
+                Put('\n', at - 1);
                 continue;
             }
-            Put('\r');
+            Put('\r', at - 1);
         }
         if (c == kCtrlZ) {
             ended_ = true;
             losses_ |= kLostAfterCtrlZ;
+            ctrlZAt_ = at;
         } else if (c == '\r') {
             pendingCr_ = true;  // decided by the next byte, which may be in the next chunk
         } else {
-            Put(c);
+            Put(c, at);
         }
     }
+    fed_ += size;
 }
 
 void ListFileParser::Finish() {
     if (pendingCr_) {
         pendingCr_ = false;
-        Put('\r');
+        Put('\r', fed_ - 1);
     }
     if (length_ > 0) EmitPiece();
     ended_ = true;
 }
 
-void ListFileParser::Put(char c) {
+void ListFileParser::Put(char c, size_t at) {
+    if (length_ == 0) pieceStart_ = at;
     if (splitOpen_) {
         splitOpen_ = false;
         if (c != '\n') losses_ |= kLostSplitLine;
@@ -72,7 +76,9 @@ void ListFileParser::EmitPiece() {
     const size_t text = lineFeed ? static_cast<size_t>(lineFeed - piece_) : length;
     if (lineFeed) *lineFeed = '\0';
     if (std::memchr(piece_, '\0', text)) losses_ |= kLostAfterZeroByte;
+    if (pieceSink_) pieceSink_(pieceContext_, Piece{line_, pieceStart_, text});
     if (piece_[0] != '\0') sink_(context_, piece_);
+    if (lineFeed) ++line_;
 }
 
 void ListFileReader::Feed(const char* data, size_t size) {

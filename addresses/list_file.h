@@ -46,8 +46,27 @@ class ListFileParser {
     // The ListLoss bits of what was fed so far.
     unsigned losses() const { return losses_; }
 
+    // Where a piece of a line stands in the text fed, for tools that point at
+    // lines. Empty pieces and those a zero byte cuts are told too.
+    struct Piece {
+        size_t line;    // counted from 1
+        size_t start;   // offset of its first byte
+        size_t length;  // without the line end; a zero byte and what follows it included
+    };
+    using PieceSink = void (*)(void* context, const Piece& piece);
+    // Also hands sink each piece as it ends, before its entry goes out.
+    void TapPieces(PieceSink sink, void* context) {
+        pieceSink_ = sink;
+        pieceContext_ = context;
+    }
+    // The line being read: after a Ctrl-Z, the one that holds it.
+    size_t line() const { return line_; }
+    // The offset of the Ctrl-Z that ended the data, or kNoCtrlZ.
+    static constexpr size_t kNoCtrlZ = ~size_t{0};
+    size_t ctrlZAt() const { return ctrlZAt_; }
+
   private:
-    void Put(char c);
+    void Put(char c, size_t at);
     void EmitPiece();
 
     EntrySink sink_;
@@ -58,6 +77,12 @@ class ListFileParser {
     bool ended_ = false;
     bool splitOpen_ = false;  // a full piece went out; a line feed next would end it cleanly
     unsigned losses_ = 0;
+    size_t fed_ = 0;         // bytes fed before the current Feed
+    size_t pieceStart_ = 0;  // offset of the piece's first byte
+    size_t line_ = 1;
+    size_t ctrlZAt_ = kNoCtrlZ;
+    PieceSink pieceSink_ = nullptr;
+    void* pieceContext_ = nullptr;
 };
 
 // A list file's bytes as the plug-in's load reads them: the mark, the

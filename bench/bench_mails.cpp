@@ -29,13 +29,6 @@ void BenchMail::Relink() {
 
 namespace {
 
-bool IsAddressHeaderName(const std::string& name) {
-    for (const char* n : {"To", "Cc", "Envelope-To", "Received"}) {
-        if (EqualsNoCase(name.c_str(), n)) return true;
-    }
-    return false;
-}
-
 // A realistic mail whose recipient headers name `to` (and others not listed).
 BenchMail MakeMail(const std::string& toName, const std::string& to) {
     BenchMail mail;
@@ -136,7 +129,7 @@ std::vector<std::string> MakeAddresses(size_t count) {
         // Distinct, and not part of anything the spam mail's recipient headers say.
         bool inSpam = false;
         for (const auto& [name, value] : spam.headers()) {
-            if (IsAddressHeaderName(name) && ContainsNoCase(value.c_str(), address.c_str())) {
+            if (IsAddressHeader(name.c_str()) && ContainsNoCase(value.c_str(), address.c_str())) {
                 inSpam = true;
             }
         }
@@ -214,7 +207,7 @@ std::vector<BenchMail> RandomMails(const std::vector<std::string>& listed, size_
 size_t AddressHeaderBytes(const BenchMail& mail) {
     size_t bytes = 0;
     for (const auto& [name, value] : mail.headers()) {
-        if (IsAddressHeaderName(name)) bytes += value.size();
+        if (IsAddressHeader(name.c_str())) bytes += value.size();
     }
     return bytes;
 }

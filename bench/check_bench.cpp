@@ -51,22 +51,6 @@ const char* const kVariantNames[] = {
     "floor",     "CheckMail",        "literal",          "PCRE2 JIT",
     "Hyperscan", "CheckMail (SSE2)", "CheckMail (bytes)"};
 
-// The header names the check looks at, told apart as the check does.
-bool IsAddressHeader(const char* name) {
-    switch (name[0] | 0x20) {
-        case 't':
-            return EqualsNoCase(name, "To");
-        case 'c':
-            return EqualsNoCase(name, "Cc");
-        case 'e':
-            return EqualsNoCase(name, "Envelope-To");
-        case 'r':
-            return EqualsNoCase(name, "Received");
-        default:
-            return false;
-    }
-}
-
 // The check's walk, with a peer answering for each value.
 template <typename Contains>
 int32_t Walk(const MailRecord* mail, const Contains& contains) {

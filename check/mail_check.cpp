@@ -6,6 +6,22 @@
 #include "addresses/address_list.h"
 #include "addresses/ascii_case.h"
 
+// Their first letters differ, so one comparison tells.
+bool IsAddressHeader(const char* name) {
+    switch (FoldAscii(static_cast<unsigned char>(name[0]))) {
+        case 't':
+            return EqualsNoCase(name, "To");
+        case 'c':
+            return EqualsNoCase(name, "Cc");
+        case 'e':
+            return EqualsNoCase(name, "Envelope-To");
+        case 'r':
+            return EqualsNoCase(name, "Received");
+        default:
+            return false;
+    }
+}
+
 const char* ContainsNoCase(const char* text, const char* part) {
     const size_t textLength = std::strlen(text);
     const size_t partLength = std::strlen(part);
@@ -30,23 +46,6 @@ bool ContainsAllowedAddress(const char* value) {
         if (ContainsNoCase(value, entry->text)) return true;
     }
     return false;
-}
-
-// Whether name is one of the address headers; their first letters differ, so one
-// comparison tells.
-bool IsAddressHeader(const char* name) {
-    switch (FoldAscii(static_cast<unsigned char>(name[0]))) {
-        case 't':
-            return EqualsNoCase(name, "To");
-        case 'c':
-            return EqualsNoCase(name, "Cc");
-        case 'e':
-            return EqualsNoCase(name, "Envelope-To");
-        case 'r':
-            return EqualsNoCase(name, "Received");
-        default:
-            return false;
-    }
 }
 
 }  // namespace

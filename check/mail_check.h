@@ -23,5 +23,9 @@ constexpr int32_t kNotSpam = 0;
 // and none of them contains an allowed address; 0, result untouched, otherwise.
 int32_t CheckMail(uint32_t reserved, const MailRecord* mail, double* result);
 
+// Whether the check reads a header of this name: To, Cc, Envelope-To or
+// Received, ASCII case ignored. Also what the host tool and the bench ask.
+bool IsAddressHeader(const char* name);
+
 // The first occurrence of part in text, ASCII case ignored, or null.
 const char* ContainsNoCase(const char* text, const char* part);

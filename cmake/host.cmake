@@ -1,20 +1,34 @@
 # quorvel-host: a stand-in for the mail-filter host. Its mail reading is
 # portable and tested natively; the program itself is the Windows build's.
 
+# The rooms of tools/host/ (its README): reading mail, the commands over it,
+# and the Windows frame on top. The frame's console text is in the core as
+# well, so that the tests reach IsTerminal on both platforms.
+set(QUORVEL_HOST_MAIL
+    mail/byte_scans.cpp
+    mail/mail_addresses.cpp
+    mail/mail_inputs.cpp
+    mail/mail_parser.cpp
+    mail/mbox_stream.cpp
+    mail/progress_line.cpp)
+set(QUORVEL_HOST_COMMANDS
+    commands/broad_entries.cpp
+    commands/check_command.cpp
+    commands/command_line.cpp
+    commands/judge.cpp
+    commands/learn_report.cpp
+    commands/learner.cpp
+    commands/list_health.cpp)
 if(WIN32)
-    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_win.cpp)
+    list(APPEND QUORVEL_HOST_MAIL mail/mail_inputs_win.cpp)
+    set(QUORVEL_HOST_CONSOLE windows/console_text_win.cpp)
 else()
-    set(QUORVEL_HOST_PLATFORM_SOURCES tools/host/mail_inputs_posix.cpp)
+    list(APPEND QUORVEL_HOST_MAIL mail/mail_inputs_posix.cpp)
+    set(QUORVEL_HOST_CONSOLE windows/console_text_posix.cpp)
 endif()
-add_library(quorvel_host_core STATIC
-    tools/host/check_command.cpp
-    tools/host/command_line.cpp
-    tools/host/judge.cpp
-    tools/host/learn_command.cpp
-    tools/host/list_health.cpp
-    tools/host/mail_inputs.cpp
-    tools/host/mail_parser.cpp
-    ${QUORVEL_HOST_PLATFORM_SOURCES})
+set(QUORVEL_HOST_CORE ${QUORVEL_HOST_MAIL} ${QUORVEL_HOST_COMMANDS} ${QUORVEL_HOST_CONSOLE})
+list(TRANSFORM QUORVEL_HOST_CORE PREPEND tools/host/)
+add_library(quorvel_host_core STATIC ${QUORVEL_HOST_CORE})
 target_include_directories(quorvel_host_core PUBLIC ${CMAKE_SOURCE_DIR})
 # learn and lint judge by the plug-in's own matching and write through its own save.
 target_link_libraries(quorvel_host_core PUBLIC quorvel_core)
@@ -35,16 +49,16 @@ endif()
 # Loading the plug-in as the host does, and the host's frame around its page:
 # the screenshot tool is built on them too.
 add_library(quorvel_host_windows STATIC
-    tools/host/page_frame_win.cpp
-    tools/host/plugin_binding_win.cpp)
+    tools/host/windows/page_frame_win.cpp
+    tools/host/windows/plugin_binding_win.cpp)
 target_include_directories(quorvel_host_windows PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quorvel_host_windows PUBLIC comctl32 shell32)
 quorvel_warnings(quorvel_host_windows)
 
 add_executable(quorvel-host
-    tools/host/main_win.cpp
-    tools/host/settings_win.cpp
-    tools/host/tick_count_win.cpp)
+    tools/host/windows/main_win.cpp
+    tools/host/windows/settings_win.cpp
+    tools/host/windows/tick_count_win.cpp)
 target_link_libraries(quorvel-host PRIVATE quorvel_host_core quorvel_host_windows)
 # Symbols would more than double the size of what users download.
 target_link_options(quorvel-host PRIVATE -s)

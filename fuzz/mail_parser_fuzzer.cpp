@@ -1,10 +1,12 @@
 // Any bytes as a mail or an mbox for the stand-in host: headers come out clean
 // (a name, no line breaks or zero bytes, no blanks at either end) and written
 // back as "Name: value" lines they parse to the same headers; an mbox splits
-// into spans that lie inside the data, in order, without overlap. Every address
+// into the same header blocks whether it comes in one piece or in small ones,
+// each block a run of the data's own bytes. Every address
 // learn takes from the headers lets that mail through by the plug-in's rule;
 // every entry learn proposes stands whole, never as a part of a longer address,
 // in each mail it counts; and the list warnings take any bytes as a list file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +15,13 @@
 #include <vector>
 
 #include "check/mail_check.h"
-#include "tools/host/judge.h"
-#include "tools/host/learn_command.h"
-#include "tools/host/list_health.h"
-#include "tools/host/mail_parser.h"
+#include "tools/host/commands/judge.h"
+#include "tools/host/commands/learn_report.h"
+#include "tools/host/commands/list_health.h"
+#include "tools/host/mail/byte_scans.h"
+#include "tools/host/mail/mail_addresses.h"
+#include "tools/host/mail/mail_parser.h"
+#include "tools/host/mail/mbox_stream.h"
 
 namespace {
 
@@ -81,6 +86,19 @@ bool StandsWhole(const std::string& value, const std::string& address) {
     return false;
 }
 
+// The header blocks the mbox stream hands over, fed pieces of at most step bytes.
+std::vector<std::string> SplitStream(const char* data, size_t size, size_t step) {
+    std::vector<std::string> blocks;
+    const std::string path = "fuzz";
+    const MailSink sink = [&](const std::string&, const char* headers, size_t n) {
+        blocks.emplace_back(headers ? std::string(headers, n) : "(too large)");
+    };
+    MailSplitter splitter(path, true, sink);
+    for (size_t at = 0; at < size; at += step) splitter.Feed(data + at, std::min(step, size - at));
+    splitter.Finish();
+    return blocks;
+}
+
 // Learns from the data's mails (an mbox's, or the data as one mail): each
 // proposed entry other than a domain entry stands whole in at least as many
 // mails as it is said to let through.
@@ -88,8 +106,7 @@ void CheckProposal(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     std::vector<std::string> mails;
     if (IsMbox(text, size)) {
-        for (const MailSpan& span : SplitMbox(text, size))
-            mails.emplace_back(text + span.offset, span.size);
+        mails = SplitStream(text, size, size);
     } else {
         mails.emplace_back(text, size);
     }
@@ -101,7 +118,7 @@ void CheckProposal(const uint8_t* data, size_t size) {
         for (const std::string& mail : mails) {
             bool stands = false;
             for (const Header& h : ParseHeaders(mail.data(), mail.size())) {
-                stands |= IsAddressHeader(h.name) && StandsWhole(h.value, entry.text);
+                stands |= IsAddressHeader(h.name.c_str()) && StandsWhole(h.value, entry.text);
             }
             whole += stands;
         }
@@ -171,20 +188,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("headers written back parse differently");
     }
 
-    const auto mails = OnExactBlock<std::vector<MailSpan>>(data, size, SplitMbox);
-    size_t end = 0;
-    for (const MailSpan& mail : mails) {
-        if (mail.offset < end || mail.offset > size || mail.size > size - mail.offset) {
-            Fail("mbox span outside the data or overlapping the one before");
+    OnExactBlock<bool>(data, size, [size](const char* block, size_t n) {
+        const std::vector<std::string> whole = SplitStream(block, n, n ? n : 1);
+        if (SplitStream(block, n, 1 + size % 7) != whole)
+            Fail("the mbox stream splits by its pieces");
+        for (const std::string& mail : whole) {
+            if (!mail.empty() && std::string(block, n).find(mail) == std::string::npos) {
+                Fail("a header block is not a run of the data");
+            }
         }
-        if (mail.offset < size && data[mail.offset - 1] != '\n') Fail("mail starts mid-line");
-        end = mail.offset + mail.size;
-    }
+        return true;
+    });
     for (const std::string& address : AddressesOf(headers)) {
         if (address.empty() || address.find('@') == std::string::npos) Fail("not an address");
         bool lets = false;
         for (const Header& h : headers) {
-            lets |= IsAddressHeader(h.name) && ContainsNoCase(h.value.c_str(), address.c_str());
+            lets |=
+                IsAddressHeader(h.name.c_str()) && ContainsNoCase(h.value.c_str(), address.c_str());
         }
         if (!lets) Fail("a learned address does not let its own mail through");
     }

@@ -69,5 +69,40 @@ def main():
     return 1 if faults else 0
 
 
+
+def host_rooms(root):
+    """The rooms of tools/host/ against the drawing in its README: a room includes
+    from its own line and the lines below it; every sub-folder is drawn, and no
+    source file stands outside the rooms."""
+    host = os.path.join(root, "tools", "host")
+    text = open(os.path.join(host, "README.md"), encoding="utf-8").read()
+    rank = {room: i for i, room in enumerate(re.findall(r"^ {4}([a-z]+)/ ", text, re.M))}
+    faults = []
+    for name in sorted(os.listdir(host)):
+        if os.path.isdir(os.path.join(host, name)) and name not in rank:
+            faults.append(f"tools/host/{name}/: a room the drawing leaves out")
+        elif name.endswith(SOURCE_EXTENSIONS):
+            faults.append(f"tools/host/{name}: stands outside the rooms")
+    for room in sorted(rank):
+        for folder, _, files in os.walk(os.path.join(host, room)):
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                with open(path, encoding="utf-8", errors="replace") as source:
+                    for target in re.findall(r'^\s*#\s*include\s+"tools/host/([^"]+)"',
+                                             source.read(), re.M):
+                        into = target.split("/")[0]
+                        if into not in rank:
+                            faults.append(f"{os.path.relpath(path, root)}: includes tools/host/"
+                                          f"{target}, outside the rooms")
+                        elif rank[into] < rank[room]:
+                            faults.append(f"{os.path.relpath(path, root)}: includes tools/host/"
+                                          f"{target}, from a room above {room}/")
+    for fault in faults:
+        print(fault)
+    print(f"{len(rank)} rooms in tools/host, {len(faults)} faults")
+    return 1 if faults else 0
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    where = sys.argv[1] if len(sys.argv) > 1 else "."
+    sys.exit(main() | host_rooms(where))

@@ -39,41 +39,84 @@ std::string Xs(size_t n) {
     return std::string(n, 'x');
 }
 
+// Where the parser says each piece stands, as "line:start+length" words, and
+// a Ctrl-Z as "^Z line:offset": fed whole or one byte at a time.
+void CollectPiece(void* words, const ListFileParser::Piece& piece) {
+    static_cast<std::vector<std::string>*>(words)->push_back(std::to_string(piece.line) + ":" +
+                                                             std::to_string(piece.start) + "+" +
+                                                             std::to_string(piece.length));
+}
+
+std::string Pieces(const std::string& bytes, bool byteByByte) {
+    std::vector<std::string> words;
+    ListFileParser parser([](void*, const char*) {}, nullptr);
+    parser.TapPieces(CollectPiece, &words);
+    if (byteByByte) {
+        for (char c : bytes) parser.Feed(&c, 1);
+    } else {
+        parser.Feed(bytes.data(), bytes.size());
+    }
+    parser.Finish();
+    if (parser.ctrlZAt() != ListFileParser::kNoCtrlZ) {
+        words.push_back("^Z " + std::to_string(parser.line()) + ":" +
+                        std::to_string(parser.ctrlZAt()));
+    }
+    std::string joined;
+    for (const std::string& word : words) joined += (joined.empty() ? "" : " ") + word;
+    return joined;
+}
+
 struct ParseCase {
     const char* what;
     std::string bytes;
     Entries expected;
+    const char* pieces;
 };
 
 TEST(ListFileParser, FollowsTheTextModeRules) {
     const ParseCase cases[] = {
-        {"CR LF and LF end lines", "a\r\nb\nc\r\n", {"a", "b", "c"}},
-        {"a bare CR stays", "a\rb\n", {"a\rb"}},
-        {"CR CR LF keeps the first CR", "a\r\r\nb\n", {"a\r", "b"}},
-        {"a CR at the end of the data stays", "a\r", {"a\r"}},
-        {"empty lines are skipped", "\n\r\na\n\n\r\nb\r\n\n", {"a", "b"}},
-        {"blanks, tabs and dots stay", " \t.a. \n  \n", {" \t.a. ", "  "}},
+        {"CR LF and LF end lines", "a\r\nb\nc\r\n", {"a", "b", "c"}, "1:0+1 2:3+1 3:5+1"},
+        {"a bare CR stays", "a\rb\n", {"a\rb"}, "1:0+3"},
+        {"CR CR LF keeps the first CR", "a\r\r\nb\n", {"a\r", "b"}, "1:0+2 2:4+1"},
+        {"a CR at the end of the data stays", "a\r", {"a\r"}, "1:0+2"},
+        {"empty lines are skipped",
+         "\n\r\na\n\n\r\nb\r\n\n",
+         {"a", "b"},
+         "1:0+0 2:1+0 3:3+1 4:5+0 5:6+0 6:8+1 7:11+0"},
+        {"blanks, tabs and dots stay", " \t.a. \n  \n", {" \t.a. ", "  "}, "1:0+6 2:7+2"},
         {"Ctrl-Z ends the data",
          "a\r\nb\x1a"
          "c\r\nd\r\n",
-         {"a", "b"}},
-        {"Ctrl-Z between CR and LF", "a\r\x1a\n", {"a\r"}},
-        {"only Ctrl-Z", "\x1a", {}},
-        {"a zero byte ends the entry", std::string("a\0b\nc\n", 6), {"a", "c"}},
-        {"a line starting with zero is no entry", std::string("\0ab\nc\n", 6), {"c"}},
-        {"a last line without line end is taken", "a\nlast", {"a", "last"}},
-        {"258 bytes", Xs(258) + "\n", {Xs(258)}},
-        {"259 bytes", Xs(259) + "\n", {Xs(259)}},
-        {"259 bytes and CR LF", Xs(259) + "\r\n", {Xs(259)}},
-        {"260 bytes split", Xs(260) + "\n", {Xs(259), "x"}},
-        {"518 bytes split twice", Xs(518) + "\r\n", {Xs(259), Xs(259)}},
-        {"519 bytes without line end", Xs(519), {Xs(259), Xs(259), "x"}},
-        {"8-bit bytes are text", "\xe4\xf6\xfc@b\xe4r.de\n", {"\xe4\xf6\xfc@b\xe4r.de"}},
-        {"empty file", "", {}},
+         {"a", "b"},
+         "1:0+1 2:3+1 ^Z 2:4"},
+        {"Ctrl-Z between CR and LF", "a\r\x1a\n", {"a\r"}, "1:0+2 ^Z 1:2"},
+        {"only Ctrl-Z", "\x1a", {}, "^Z 1:0"},
+        {"a zero byte ends the entry", std::string("a\0b\nc\n", 6), {"a", "c"}, "1:0+3 2:4+1"},
+        {"a line starting with zero is no entry",
+         std::string("\0ab\nc\n", 6),
+         {"c"},
+         "1:0+3 2:4+1"},
+        {"a last line without line end is taken", "a\nlast", {"a", "last"}, "1:0+1 2:2+4"},
+        {"258 bytes", Xs(258) + "\n", {Xs(258)}, "1:0+258"},
+        {"259 bytes", Xs(259) + "\n", {Xs(259)}, "1:0+259 1:259+0"},
+        {"259 bytes and CR LF", Xs(259) + "\r\n", {Xs(259)}, "1:0+259 1:259+0"},
+        {"260 bytes split", Xs(260) + "\n", {Xs(259), "x"}, "1:0+259 1:259+1"},
+        {"518 bytes split twice",
+         Xs(518) + "\r\n",
+         {Xs(259), Xs(259)},
+         "1:0+259 1:259+259 1:518+0"},
+        {"519 bytes without line end",
+         Xs(519),
+         {Xs(259), Xs(259), "x"},
+         "1:0+259 1:259+259 1:518+1"},
+        {"8-bit bytes are text", "\xe4\xf6\xfc@b\xe4r.de\n", {"\xe4\xf6\xfc@b\xe4r.de"}, "1:0+10"},
+        {"empty file", "", {}, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseWhole(c.bytes), c.expected) << c.what;
         EXPECT_EQ(ParseByteByByte(c.bytes), c.expected) << c.what << " (byte by byte)";
+        EXPECT_EQ(Pieces(c.bytes, false), c.pieces) << c.what;
+        EXPECT_EQ(Pieces(c.bytes, true), c.pieces) << c.what << " (byte by byte)";
     }
 }
 

@@ -1,4 +1,4 @@
-#include "tools/host/check_command.h"
+#include "tools/host/commands/check_command.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "tests/addresses/list_fixture.h"
-#include "tools/host/learn_command.h"
-#include "tools/host/list_health.h"
-#include "tools/host/mail_inputs.h"
+#include "tools/host/commands/learn_report.h"
+#include "tools/host/commands/list_health.h"
+#include "tools/host/mail/mail_addresses.h"
+#include "tools/host/mail/mail_inputs.h"
+#include "tools/host/mail/mbox_stream.h"
 
 namespace {
 

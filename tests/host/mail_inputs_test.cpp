@@ -1,4 +1,4 @@
-#include "tools/host/mail_inputs.h"
+#include "tools/host/mail/mail_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
-#include "tools/host/mail_parser.h"
+#include "tools/host/mail/byte_scans.h"
+#include "tools/host/mail/mail_parser.h"
+#include "tools/host/mail/mbox_stream.h"
+#include "tools/host/mail/progress_line.h"
+#include "tools/host/windows/console_text.h"
 
 namespace {
 
@@ -206,10 +210,17 @@ void InputsTest::StreamAcrossChunks() {
     Make("big.mbox", mbox);
     const Read read = ReadAll(folder_.File("big.mbox"), false);
     ASSERT_EQ(read.outcome, ReadOutcome::kRead);
-    const std::vector<MailSpan> spans = SplitMbox(mbox.data(), mbox.size());
-    ASSERT_EQ(read.blocks.size(), spans.size());
-    for (size_t i = 0; i < spans.size(); ++i) {
-        const auto whole = ParseHeaders(mbox.data() + spans[i].offset, spans[i].size);
+    std::vector<std::string> blocks;
+    const std::string path = "whole";
+    const MailSink sink = [&](const std::string&, const char* headers, size_t size) {
+        blocks.emplace_back(headers, size);
+    };
+    MailSplitter splitter(path, true, sink);
+    splitter.Feed(mbox.data(), mbox.size());
+    splitter.Finish();
+    ASSERT_EQ(read.blocks.size(), blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const auto whole = ParseHeaders(blocks[i].data(), blocks[i].size());
         const auto streamed = ParseHeaders(read.blocks[i].data(), read.blocks[i].size());
         ASSERT_EQ(streamed.size(), whole.size()) << "mail " << i + 1;
         for (size_t h = 0; h < whole.size(); ++h) {

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/host/page_frame_win.h"
-#include "tools/host/plugin_binding_win.h"
+#include "tools/host/windows/page_frame_win.h"
+#include "tools/host/windows/plugin_binding_win.h"
 #include "ui/resource.h"
 
 namespace {

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/mail_parser.h"
-
 struct ProposedEntry {
     std::string text;
     uint64_t mails = 0;  // good mails it lets through
@@ -40,10 +38,6 @@ struct Proposal {
 
 constexpr size_t kMaxShown = 50;
 
-// The whole addresses (never a part of a longer one) that a mail names in its To, Cc and
-// Envelope-To values and in the "for" clause of its Received values, lower-cased.
-std::vector<std::string> AddressesOf(const std::vector<Header>& headers);
-
 // Reads the good mail, proposes entries, then counts what each lets through of
 // the spam. With domains, three or more proposed addresses at one domain become
 // one "@domain" entry. Unreadable inputs are named on err; progressTo, when
@@ -53,11 +47,3 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
 
 // Learn over mails already in memory, one mail's bytes each, without spam.
 Proposal LearnFromMails(const std::vector<std::string>& good, bool domains);
-
-// The report, or with listOnly the entries alone, one a line.
-void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out);
-
-// Adds the entries that the list file at listPath lacks (ASCII case ignored)
-// through the plug-in's own load and save, and says what it added. False, after
-// saying why, when the file could not be written or could not be read first.
-bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out);

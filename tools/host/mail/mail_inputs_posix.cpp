@@ -1,8 +1,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "tools/host/mail_inputs.h"
+#include "tools/host/mail/mail_inputs.h"
 
 PathKind KindOfPath(const std::string& path) {
     struct stat info;
@@ -36,8 +35,4 @@ bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) {
     }
     closedir(folder);
     return true;
-}
-
-bool IsTerminal(std::FILE* stream) {
-    return isatty(fileno(stream)) != 0;
 }

@@ -1,8 +1,10 @@
-#include "tools/host/check_command.h"
+#include "tools/host/commands/check_command.h"
 
 #include <new>
 
-#include "tools/host/mail_inputs.h"
+#include "tools/host/mail/mail_inputs.h"
+#include "tools/host/mail/mbox_stream.h"
+#include "tools/host/mail/progress_line.h"
 
 namespace {
 
@@ -36,7 +38,8 @@ void PrintMail(const char* data, size_t size, const std::string& label, CheckMai
     }
     if (judgement.reasons.empty()) {
         bool anyAddressHeader = false;
-        for (const Header& header : headers) anyAddressHeader |= IsAddressHeader(header.name);
+        for (const Header& header : headers)
+            anyAddressHeader |= IsAddressHeader(header.name.c_str());
         std::fprintf(out, "        %s\n",
                      anyAddressHeader ? "passed, though no single header holds an address"
                                       : "no To, Cc, Envelope-To or Received header");

@@ -25,34 +25,12 @@ std::vector<Header> ParseHeaders(const char* data, size_t size);
 // next: a reader of many mails allocates only for a longer header than before.
 void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers);
 
-// The first c in data[0, size), or null: memchr, 16 bytes at a time where the
-// processor has SSE2, else a machine word at a time. The C runtime's memchr
-// under Wine looks at one byte at a time, and mail reading is mostly looking
-// for line feeds.
-const char* FindByte(const char* data, size_t size, char c);
-
-// The first line of data[0, end) that may be an mbox separator: the line at
-// data or after a line feed that starts with "From ", has fewer than five bytes
-// before end, or runs to end without a line feed. What comes before it is
-// whole lines that are no separator.
-const char* NextPossibleSeparator(const char* data, const char* end);
-
-// Whether those two scan 16 bytes at a time, where the processor has SSE2 (as
-// they do from the start), or a word at a time as without it: for tests of both.
-void UseWideScans(bool wide);
-
 // Whether the line (without its line end) belongs to a header block: a header
 // field, a continuation line, or a misplaced "From " line.
 bool IsHeaderBlockLine(const char* line, size_t size);
 
 // The length of a UTF-8 byte-order mark at the start of the data: 3 or 0.
 size_t ByteOrderMarkLength(const char* data, size_t size);
-
-// One mail inside a larger buffer.
-struct MailSpan {
-    size_t offset;
-    size_t size;
-};
 
 // Whether the data is an mbox: it starts with a "From " separator line, after
 // a byte-order mark if it has one.
@@ -63,11 +41,6 @@ bool IsMbox(const char* data, size_t size);
 // the separator must be followed by a header field. npos when the data starts
 // with a header field (a mail, not an mbox) or holds no such separator.
 size_t MboxStart(const char* data, size_t size);
-
-// The mails of an mbox, each without its "From " separator line. A separator is
-// a line that starts with "From "; body lines escaped as ">From " stay in the
-// mail. Data before the first separator is not a mail.
-std::vector<MailSpan> SplitMbox(const char* data, size_t size);
 
 // Whether the data looks like a mail or an mbox: its first line, after a
 // byte-order mark, is a header field, or MboxStart finds a separator. Used to

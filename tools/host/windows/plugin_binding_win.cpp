@@ -1,4 +1,4 @@
-#include "tools/host/plugin_binding_win.h"
+#include "tools/host/windows/plugin_binding_win.h"
 
 #include <cstring>
 

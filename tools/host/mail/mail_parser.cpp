@@ -1,12 +1,8 @@
-#include "tools/host/mail_parser.h"
+#include "tools/host/mail/mail_parser.h"
 
-#include <cstdint>
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <immintrin.h>
-#define QUORVEL_X86 1
-#endif
+#include "tools/host/mail/byte_scans.h"
 
 namespace {
 
@@ -52,94 +48,6 @@ void TrimBlanks(std::string& text) {
     if (begin > 0) text.erase(0, begin);
 }
 
-const char* FindByteInWords(const char* data, const char* end, char c) {
-    while (data < end && reinterpret_cast<uintptr_t>(data) % sizeof(size_t) != 0) {
-        if (*data == c) return data;
-        ++data;
-    }
-    // A word holds c where word ^ pattern has a zero byte; the test for one
-    // is exact about whether there is one, not about where.
-    constexpr size_t kOnes = ~size_t{0} / 0xFF;
-    constexpr size_t kHighs = kOnes * 0x80;
-    const size_t pattern = kOnes * static_cast<unsigned char>(c);
-    for (; static_cast<size_t>(end - data) >= sizeof(size_t); data += sizeof(size_t)) {
-        size_t word;
-        std::memcpy(&word, data, sizeof word);
-        word ^= pattern;
-        if ((word - kOnes) & ~word & kHighs) break;
-    }
-    for (; data < end; ++data) {
-        if (*data == c) return data;
-    }
-    return nullptr;
-}
-
-// Whether the line at line, with five bytes or more before end, cannot be an
-// mbox separator.
-bool NoSeparatorAt(const char* line) {
-    return line[0] != 'F' || line[1] != 'r' || line[2] != 'o' || line[3] != 'm' || line[4] != ' ';
-}
-
-const char* NextPossibleSeparatorInWords(const char* line, const char* end) {
-    while (end - line >= 5 && NoSeparatorAt(line)) {
-        const char* lf = FindByteInWords(line, end, '\n');
-        if (!lf) break;
-        line = lf + 1;
-    }
-    return line;
-}
-
-#ifdef QUORVEL_X86
-bool HasSse2() {
-#if defined(__x86_64__)
-    return true;
-#else
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-#endif
-}
-
-bool g_hasSse2 = HasSse2();
-
-__attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const char* end,
-                                                         char c) {
-    const __m128i pattern = _mm_set1_epi8(c);
-    for (; end - data >= 16; data += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern));
-        if (hits != 0) return data + __builtin_ctz(static_cast<unsigned>(hits));
-    }
-    return FindByteInWords(data, end, c);
-}
-
-// Every line feed of a 16-byte block judged at once: bodies are mostly short lines.
-__attribute__((target("sse2"))) const char* NextPossibleSeparatorSse2(const char* line,
-                                                                      const char* end) {
-    if (end - line < 5 || !NoSeparatorAt(line)) return line;
-    const __m128i pattern = _mm_set1_epi8('\n');
-    const char* at = line;
-    for (; end - at >= 16; at += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        for (unsigned hits =
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
-             hits != 0; hits &= hits - 1) {
-            line = at + __builtin_ctz(hits) + 1;
-            if (end - line < 5 || !NoSeparatorAt(line)) return line;
-        }
-    }
-    for (; at < end; ++at) {
-        if (*at != '\n') continue;
-        line = at + 1;
-        if (end - line < 5 || !NoSeparatorAt(line)) return line;
-    }
-    return line;
-}
-#endif
-
-bool StartsWithFrom(const char* data, size_t size, size_t pos) {
-    return size - pos >= 5 && std::memcmp(data + pos, "From ", 5) == 0;
-}
-
 // The length of the field name when the line starts with one and its colon;
 // npos otherwise. A name is printable ASCII without blanks: "To : x" is no
 // field, and the line ends the header block.
@@ -157,28 +65,6 @@ bool IsField(const char* data, const Line& line) {
 }
 
 }  // namespace
-
-const char* FindByte(const char* data, size_t size, char c) {
-#ifdef QUORVEL_X86
-    if (g_hasSse2) return FindByteSse2(data, data + size, c);
-#endif
-    return FindByteInWords(data, data + size, c);
-}
-
-void UseWideScans(bool wide) {
-#ifdef QUORVEL_X86
-    g_hasSse2 = wide && HasSse2();
-#else
-    (void)wide;
-#endif
-}
-
-const char* NextPossibleSeparator(const char* data, const char* end) {
-#ifdef QUORVEL_X86
-    if (g_hasSse2) return NextPossibleSeparatorSse2(data, end);
-#endif
-    return NextPossibleSeparatorInWords(data, end);
-}
 
 std::vector<Header> ParseHeaders(const char* data, size_t size) {
     std::vector<Header> headers;
@@ -207,7 +93,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
         if (nameLength == std::string::npos) {
             // A misplaced "From " line is passed over; any other line ends the
             // block, as IsHeaderBlockLine tells the splitter.
-            if (!StartsWithFrom(data + line.begin, line.end - line.begin, 0)) break;
+            if (!IsFromLine(data + line.begin, line.end - line.begin)) break;
             continuing = false;
             continue;
         }
@@ -232,7 +118,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
 bool IsHeaderBlockLine(const char* line, size_t size) {
     if (size == 0) return false;
     if (IsBlank(line[0])) return true;
-    return FieldNameLength(line, size) != std::string::npos || StartsWithFrom(line, size, 0);
+    return FieldNameLength(line, size) != std::string::npos || IsFromLine(line, size);
 }
 
 size_t ByteOrderMarkLength(const char* data, size_t size) {
@@ -240,35 +126,23 @@ size_t ByteOrderMarkLength(const char* data, size_t size) {
 }
 
 bool IsMbox(const char* data, size_t size) {
-    return StartsWithFrom(data, size, ByteOrderMarkLength(data, size));
+    const size_t first = ByteOrderMarkLength(data, size);
+    return IsFromLine(data + first, size - first);
 }
 
 size_t MboxStart(const char* data, size_t size) {
     const size_t first = ByteOrderMarkLength(data, size);
-    if (StartsWithFrom(data, size, first)) return first;
+    if (IsFromLine(data + first, size - first)) return first;
     for (size_t pos = first; pos < size;) {
         const Line line = LineAt(data, size, pos);
         if (pos == first && IsField(data, line)) break;
-        if (StartsWithFrom(data, size, pos)) {
+        if (IsFromLine(data + pos, size - pos)) {
             // Junk came first, so a line that merely starts with the word needs a mail after it.
             if (line.next < size && IsField(data, LineAt(data, size, line.next))) return pos;
         }
         pos = line.next;
     }
     return std::string::npos;
-}
-
-std::vector<MailSpan> SplitMbox(const char* data, size_t size) {
-    std::vector<MailSpan> mails;
-    for (size_t pos = 0; pos < size;) {
-        const Line line = LineAt(data, size, pos);
-        if (StartsWithFrom(data, size, pos)) {
-            if (!mails.empty()) mails.back().size = pos - mails.back().offset;
-            mails.push_back({line.next, size - line.next});
-        }
-        pos = line.next;
-    }
-    return mails;
 }
 
 bool LooksLikeMail(const char* data, size_t size) {

@@ -2,7 +2,7 @@
 // window like the host's settings window.
 #pragma once
 
-#include "tools/host/plugin_binding_win.h"
+#include "tools/host/windows/plugin_binding_win.h"
 
 // Each returns the program's exit status.
 int RunSettings(const Plugin& plugin);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/judge.h"
+#include "tools/host/commands/judge.h"
 
 struct CheckCounts {
     int mails = 0;

@@ -1,18 +1,6 @@
-#include "tools/host/judge.h"
+#include "tools/host/commands/judge.h"
 
 namespace {
-
-bool EqualsAsciiNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + ('a' - 'A'));
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + ('a' - 'A'));
-        if (x != y) return false;
-    }
-    return i == a.size() && !b[i];
-}
 
 bool IsSpam(CheckMailFn check, const std::vector<const Header*>& headers) {
     const HeaderChain chain(headers);
@@ -55,7 +43,7 @@ Judgement JudgeMail(const std::vector<Header>& headers, CheckMailFn check, bool 
     judgement.spam = IsSpam(check, headers);
     if (!explain) return judgement;
     for (const Header& header : headers) {
-        if (!IsAddressHeader(header.name)) continue;
+        if (!IsAddressHeader(header.name.c_str())) continue;
         if (judgement.spam) {
             judgement.reasons.push_back(&header);
         } else if (!IsSpam(check, {&header})) {
@@ -69,16 +57,6 @@ Judgement JudgeMail(const std::vector<Header>& headers, CheckMailFn check, bool 
 bool ListIsEmpty(CheckMailFn check) {
     const Header emptyTo{"To", ""};
     return !IsSpam(check, {&emptyTo});
-}
-
-bool IsAddressHeader(const std::string& name) {
-    // Most headers are told apart by their first letter.
-    const char first = name.empty() ? '\0' : static_cast<char>(name[0] | 0x20);
-    if (first != 't' && first != 'c' && first != 'e' && first != 'r') return false;
-    for (const char* known : {"To", "Cc", "Envelope-To", "Received"}) {
-        if (EqualsAsciiNoCase(name, known)) return true;
-    }
-    return false;
 }
 
 std::string OneLine(const std::string& text, size_t width) {

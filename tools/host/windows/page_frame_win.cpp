@@ -1,4 +1,4 @@
-#include "tools/host/page_frame_win.h"
+#include "tools/host/windows/page_frame_win.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/host/plugin_binding_win.h"
+#include "tools/host/windows/plugin_binding_win.h"
 
 // The plug-in answers WM_SAVELIST with 1 when its file holds the list.
 constexpr LRESULT kListSaved = 1;

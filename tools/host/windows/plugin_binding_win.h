@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/host/judge.h"
+#include "tools/host/commands/judge.h"
 
 struct Plugin {
     HMODULE module = nullptr;

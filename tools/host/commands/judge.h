@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "check/mail_check.h"
-#include "tools/host/mail_parser.h"
+#include "tools/host/mail/mail_parser.h"
 
 using CheckMailFn = int32_t (*)(uint32_t reserved, const MailRecord* mail, double* result);
 
@@ -37,10 +37,6 @@ Judgement JudgeMail(const std::vector<Header>& headers, CheckMailFn check, bool 
 // Whether the plug-in passes everything because its list is empty: a mail whose
 // only header is an empty To contains no address, so any other list blocks it.
 bool ListIsEmpty(CheckMailFn check);
-
-// Whether the plug-in reads a header of this name: To, Cc, Envelope-To or
-// Received, ASCII case ignored.
-bool IsAddressHeader(const std::string& name);
 
 // A header value fit for one line of a terminal: control bytes and runs of
 // blanks become one blank, and a value longer than width ends in "...".

@@ -1,9 +1,9 @@
-#include "tools/host/settings_win.h"
+#include "tools/host/windows/settings_win.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "tools/host/page_frame_win.h"
+#include "tools/host/windows/page_frame_win.h"
 #include "ui/resource.h"
 
 namespace {

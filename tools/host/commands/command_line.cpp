@@ -1,4 +1,4 @@
-#include "tools/host/command_line.h"
+#include "tools/host/commands/command_line.h"
 
 const char kUsage[] =
     "Usage: quorvel-host [--plugin DIR] COMMAND\n"

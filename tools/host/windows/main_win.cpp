@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/check_command.h"
-#include "tools/host/command_line.h"
-#include "tools/host/learn_command.h"
-#include "tools/host/list_health.h"
-#include "tools/host/mail_inputs.h"
-#include "tools/host/plugin_binding_win.h"
-#include "tools/host/settings_win.h"
+#include "tools/host/commands/check_command.h"
+#include "tools/host/commands/command_line.h"
+#include "tools/host/commands/learn_report.h"
+#include "tools/host/commands/list_health.h"
+#include "tools/host/mail/mail_inputs.h"
+#include "tools/host/windows/console_text.h"
+#include "tools/host/windows/plugin_binding_win.h"
+#include "tools/host/windows/settings_win.h"
 
 namespace {
 

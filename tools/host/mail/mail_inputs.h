@@ -1,0 +1,73 @@
+// Turning the paths on the command line into mail files to read: files as
+// given, folders walked in name order, whole mail stores included.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct InputFile {
+    InputFile(std::string where, bool named, bool skip = false, std::string why = "")
+        : path(std::move(where)), given(named), leftOut(skip), note(std::move(why)) {}
+    std::string path;  // also what the user sees: the path given, joined with names below it
+    bool given;        // named on the command line, so read as a mail whatever it holds
+    bool leftOut;      // counted as left out without being read
+    std::string note;  // when set, why it was left out
+};
+
+struct InputError {
+    std::string path;
+    std::string reason;
+};
+
+// Appends the files below path (or path itself) to files, in name order; what
+// can't be found or listed goes to errors. Subfolders are walked too, each one
+// once however many links lead to it (a link to a folder already walked is left
+// out with a note). Inside a Maildir (a folder holding cur/ and new/), its
+// tmp/, which holds mails still being delivered, is skipped, and its dot-folders
+// that hold cur/ are walked (Maildir++: .Sent, .Archive.2023). Other hidden
+// entries (a leading dot) and mbox index files (.msf, beside the mbox files of
+// a Thunderbird profile) are left out. On Windows, * and ? in the last part of
+// path are expanded as Windows programs do; what they match is read like the
+// entries of a folder.
+void CollectInputs(const std::string& path, std::vector<InputFile>& files,
+                   std::vector<InputError>& errors);
+
+// path and name joined with the separator that path already uses.
+std::string JoinPath(const std::string& path, const std::string& name);
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder;
+};
+
+// The platform half. Paths are UTF-8.
+enum class PathKind { kMissing, kFile, kFolder };
+PathKind KindOfPath(const std::string& path);
+std::FILE* OpenForReading(const std::string& path);  // binary; caller closes
+// What tells one folder from another however it is reached: device and inode,
+// or the volume's serial number and the file index.
+struct FolderId {
+    uint64_t volume;
+    uint64_t index;
+    bool operator<(const FolderId& other) const {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+};
+bool IdentifyFolder(const std::string& path, FolderId& id);
+// The entries that a pattern with * or ? in its last part matches, as names in
+// that folder; false where the platform's programs leave wildcards to the shell.
+bool ExpandWildcards(const std::string& pattern, std::vector<FolderEntry>& matches);
+
+// The folder's entries other than . and .., in no particular order; false when
+// the folder can't be listed.
+bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
+
+#ifdef _WIN32
+// Where paths meet the wide-character functions.
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const wchar_t* text);
+#endif
