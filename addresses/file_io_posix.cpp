@@ -71,8 +71,10 @@ bool FolderOf(const char* path, char* folder) {
     return true;
 }
 
-void SaveFileName(const char* folder, unsigned number, const char* extension, char* path) {
-    std::snprintf(path, kPathMax, "%s/qvl%04X.%s", folder, number & 0xFFFF, extension);
+bool SaveFileName(const char* folder, unsigned number, const char* extension, char* path) {
+    const int made =
+        std::snprintf(path, kPathMax, "%s/qvl%04X.%s", folder, number & 0xFFFF, extension);
+    return made > 0 && static_cast<size_t>(made) < kPathMax;
 }
 
 // A new qvlNNNN.tmp whose qvlNNNN.old is free too.
@@ -81,9 +83,8 @@ int CreateTemporaryFile(const char* folder, char* path, unsigned* number, mode_t
     char old[kPathMax];
     for (unsigned n = 0; n < 0x10000; ++n) {
         *number = (first + n) & 0xFFFF;
-        SaveFileName(folder, *number, "old", old);
-        if (access(old, F_OK) == 0) continue;
-        SaveFileName(folder, *number, "tmp", path);
+        if (!SaveFileName(folder, *number, "old", old) || access(old, F_OK) == 0) continue;
+        if (!SaveFileName(folder, *number, "tmp", path)) return -1;
         const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -260,8 +261,7 @@ WriteOutcome WriteHeldList(HeldList* held, const char* path, const char* data, s
     }
     if (held->info.st_nlink <= 1) {
         // The old list keeps a second name until the new one is known to be the only change.
-        SaveFileName(folder, number, "old", side);
-        if (link(path, side) == 0) {
+        if (SaveFileName(folder, number, "old", side) && link(path, side) == 0) {
             if (rename(temp, path) != 0) {
                 unlink(side);
                 unlink(temp);
@@ -273,7 +273,10 @@ WriteOutcome WriteHeldList(HeldList* held, const char* path, const char* data, s
         }
     }
     // Other links, or no second name to be had: over the file itself, its copy beside it first.
-    SaveFileName(folder, number, "was", side);
+    if (!SaveFileName(folder, number, "was", side)) {
+        unlink(temp);
+        return WriteOutcome::Failed;
+    }
     const int copy = open(temp, O_WRONLY | O_TRUNC | O_CLOEXEC);
     Fingerprint now;
     const bool copied = copy >= 0 && lseek(held->fd, 0, SEEK_SET) == 0 &&
