@@ -1,5 +1,7 @@
 #include "addresses/file_io.h"
 
+#include "addresses/fingerprint.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,20 +21,6 @@ namespace {
 
 constexpr size_t kPathMax = 4096;
 constexpr size_t kNameLength = sizeof "qvl0000.tmp" - 1;
-
-struct Fingerprint {
-    unsigned long long hash = 14695981039346656037ull;
-    unsigned long long size = 0;
-    void Add(const char* data, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
-        }
-        size += count;
-    }
-    bool operator==(const Fingerprint& other) const {
-        return hash == other.hash && size == other.size;
-    }
-};
 
 bool WriteAll(int fd, const char* data, size_t size, size_t* written) {
     *written = 0;

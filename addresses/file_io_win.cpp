@@ -1,5 +1,7 @@
 #include "addresses/file_io.h"
 
+#include "addresses/fingerprint.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -24,21 +26,6 @@ const char kTempName[] = "qvl0000.tmp";
 constexpr size_t kNameLength = sizeof kTempName - 1;
 constexpr size_t kDigitsAt = 3;
 constexpr size_t kExtensionAt = 8;
-
-// FNV-1a over the bytes a save read, to tell whether the file changed since.
-struct Fingerprint {
-    unsigned long long hash = 14695981039346656037ull;
-    unsigned long long size = 0;
-    void Add(const char* data, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
-        }
-        size += count;
-    }
-    bool operator==(const Fingerprint& other) const {
-        return hash == other.hash && size == other.size;
-    }
-};
 
 size_t FolderLength(const char* path) {
     const char* nameStart = std::strrchr(path, '\\');
