@@ -119,10 +119,11 @@ for entry in '"ANN.LEE@example.com" is in the list twice' '".com" is a bare endi
     '"ab" is shorter than three' '"tom@lee-family.example.net\r" ends in an invisible' \
     '"ann.lee@example.com.au" contains the entry "ann.lee@example.com"' \
     '"@" is shorter than three' '" . " is only blanks or dots' \
-    '"0000000000000000000000000000000000000000..." line 13 is 312 characters long' \
+    '"0000000000000000000000000000000000000000..." line 15 is 312 characters long' \
     '"co.uk" is a bare ending' '"+0000" is only digits and signs' \
-    '"bob.marsh@example.org " ends in a blank' '"zed" is cut short by a zero byte in line 15' \
-    'Line 16 holds a Ctrl-Z character'; do
+    '"bob.marsh@example.org " ends in a blank' '"zed" is cut short by a zero byte in line 17' \
+    'Line 18 holds a Ctrl-Z character' '"tls" is a word that stands in nearly every' \
+    '"(Postfix)" holds "(", which no address holds'; do
     grep -qF "  $entry" "$work/output.txt" || fail "lint does not say: $entry"
 done
 wine "$learned/quorvel-host.exe" check examples/good >"$work/output" 2>&1
@@ -222,3 +223,4 @@ for name in 'café.eml' 'Почта.eml' '日本.eml'; do
         fail "$name not shown on the console as it is named"
 done
 echo "console: names shown in their own characters"
+

@@ -251,8 +251,9 @@ void EntryWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
     std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
     for (size_t i = 0; i < list.entries.size(); ++i) {
         const std::string& entry = list.entries[i];
-        for (const std::string& why :
-             {TooBroad(entry), BlankEnds(entry), CarriageReturnEnd(entry)}) {
+        std::string broad = TooBroad(entry);
+        if (broad.empty()) broad = NoAddress(entry);
+        for (const std::string& why : {broad, BlankEnds(entry), CarriageReturnEnd(entry)}) {
             if (!why.empty()) warnings.push_back({entry, why});
         }
         const auto first = seen.emplace(list.folded[i], i);
