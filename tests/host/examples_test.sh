@@ -224,3 +224,23 @@ for name in 'café.eml' 'Почта.eml' '日本.eml'; do
 done
 echo "console: names shown in their own characters"
 
+# A plug-in folder whose name is not ASCII: lint and check read the list that
+# the plug-in reads, and name it as it is spelt.
+mkdir plugé
+cp "$plugin" plugé/
+printf 'ann.lee@example.com\r\n.com\r\n' >plugé/quorvel.txt
+status=0
+LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" lint --plugin plugé >"$work/output" 2>&1 || status=$?
+tr -d '\r' <"$work/output" >"$work/output.txt"
+[ "$status" -eq 1 ] || fail "lint exit status $status on a list in plugé, expected 1"
+grep -q '^Warnings about your list .*\\plugé\\quorvel.txt:$' "$work/output.txt" ||
+    fail "lint did not find the list in plugé"
+grep -qF '  ".com" is a bare ending' "$work/output.txt" || fail "lint did not read the list in plugé"
+LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" check --plugin plugé store/names >"$work/output" 2>&1 ||
+    fail "check with the plug-in in plugé failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q '^Plug-in: Quorvel (.*\\plugé\\quorvel.dll)$' "$work/output.txt" ||
+    fail "the plug-in's path is not shown as it is spelt"
+grep -qF '  ".com" is a bare ending' "$work/output.txt" || fail "check skipped the list warnings"
+grep -q '^pass  store/names/café.eml$' "$work/output.txt" || fail "check did not read the list in plugé"
+echo "plug-in folder: a name outside ASCII read and shown as it is"

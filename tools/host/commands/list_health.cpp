@@ -365,7 +365,8 @@ int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out
     std::string whole;  // a warning about the list as a whole
     if (KindOfPath(path) == PathKind::kMissing) {
         whole = "There is no list file " + path + ", so the plug-in passes every mail.";
-    } else if (ReadFileChunks(path.c_str(), AppendChunk, &file, true) != ReadResult::Whole) {
+    } else if (ReadFileChunks(CodePagePath(path).c_str(), AppendChunk, &file, true) !=
+               ReadResult::Whole) {
         whole = "The list file " + path +
                 " can't be read, so the plug-in starts with no list and passes every mail.";
     } else if (file.tooLarge || !Examine(file.bytes, warnings, whole)) {
