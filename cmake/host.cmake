@@ -52,7 +52,8 @@ add_library(quorvel_host_windows STATIC
     tools/host/windows/page_frame_win.cpp
     tools/host/windows/plugin_binding_win.cpp)
 target_include_directories(quorvel_host_windows PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(quorvel_host_windows PUBLIC comctl32 shell32)
+# Paths meet the wide functions through mail/, as they do everywhere in the tool.
+target_link_libraries(quorvel_host_windows PUBLIC quorvel_host_core comctl32 shell32)
 quorvel_warnings(quorvel_host_windows)
 
 add_executable(quorvel-host

@@ -359,27 +359,30 @@ TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
 }
 
 TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
-    const std::string file =
-        "ann@example.com\r\n  \r\n..\r\nab\r\n.com\r\nORG\r\n@\r\n"
-        "ann@example.com.au\r\nAnn@Example.com\r\nbob@example.org\r\r\n" +
-        std::string(300, 'x') + "@example.org\r\nco.uk\r\n.CO.UK\r\n2024\r\n+0000\r\n" +
-        "[192.0.2.10]\r\n ann@x.example\r\nbob@x.example\t\r\nzed" + std::string(1, '\0') +
-        "ie@example.org\r\n" + std::string(1, '\0') + "x\r\ntab@x.example\x1A\r\nlost@example.org";
+    const std::string file = std::string(
+                                 "ann@example.com\r\n  \r\n..\r\nab\r\n.com\r\nORG\r\n@\r\n"
+                                 "ann@example.com.au\r\nAnn@Example.com\r\nbob@example.org\r\r\n") +
+                             "long." + std::string(295, 'x') +
+                             "@example.org\r\nco.uk\r\n.CO.UK\r\n2024\r\n+0000\r\n" +
+                             "[192.0.2.10]\r\n192.0.2.10\r\ntls\r\n(Postfix)\r\nfor "
+                             "<\r\ngmail\r\n.shop\r\n ann@x.example\r\nbob@x.example\t\r\nzed" +
+                             std::string(1, '\0') + "ie@example.org\r\n" + std::string(1, '\0') +
+                             "x\r\ntab@x.example\x1A\r\nlost@example.org";
     const auto warnings = ExamineList(file.data(), file.size());
     std::string named;
     for (const ListWarning& w : warnings) {
         named += ShowEntry(w.entry) + " " + w.message.substr(0, w.message.find(' ', 9)) + "\n";
     }
     EXPECT_EQ(named,
-              "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" line 11 is\n"
+              "\"long.xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" line 11 is\n"
               "\"zed\" is cut short\n"
-              "\"\" Line 20 has\n"
-              "\"\" Line 21 holds\n"
+              "\"\" Line 26 has\n"
+              "\"\" Line 27 holds\n"
               "\"  \" is only blanks\n"
               "\"..\" is only blanks\n"
               "\"ab\" is shorter\n"
               "\".com\" is a bare\n"
-              "\"ORG\" is a bare\n"
+              "\"ORG\" is a word\n"
               "\"@\" is shorter\n"
               "\"Ann@Example.com\" is in the\n"
               "\"bob@example.org\\r\" ends in an\n"
@@ -387,16 +390,25 @@ TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {
               "\".CO.UK\" is a bare\n"
               "\"2024\" is only digits\n"
               "\"+0000\" is only digits\n"
-              "\"[192.0.2.10]\" is only digits\n"
+              "\"[192.0.2.10]\" is the number\n"
+              "\"192.0.2.10\" is the number\n"
+              "\"tls\" is a word\n"
+              "\"(Postfix)\" holds \"(\",\n"
+              "\"for <\" holds \"<\",\n"
+              "\"gmail\" has neither\n"
+              "\".shop\" is a bare\n"
               "\" ann@x.example\" starts with\n"
               "\"bob@x.example\\t\" ends in a\n"
+              "\"zed\" has neither\n"
               "\"ann@example.com.au\" contains the\n");
     EXPECT_EQ(Wrapped("\"a\" bb cc " + std::string(12, 'd') + " e", 2, 4, 12),
               "  \"a\" bb cc\n    dddddddddddd\n    e\n");
     const std::string healthy =
         "ann@example.com\nannie@example.org\nlee-family.example.net\nexample.co.uk\n"
-        "j\xF6rg@example.de\n2024@example.com\n\x1A\r\n";
-    EXPECT_TRUE(ExamineList(healthy.data(), healthy.size()).empty());
+        "j\xF6rg@example.de\n2024@example.com\nme@example.org.uk\nbob@sub.example.com\n"
+        "@gmail.com\nexample.edu\n\x1A\r\n";
+    for (const ListWarning& w : ExamineList(healthy.data(), healthy.size()))
+        ADD_FAILURE() << ShowEntry(w.entry) << " " << w.message;
 }
 
 TEST(ExamineList, ReadsAByteOrderMarkAsThePluginDoes) {

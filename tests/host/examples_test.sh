@@ -119,10 +119,11 @@ for entry in '"ANN.LEE@example.com" is in the list twice' '".com" is a bare endi
     '"ab" is shorter than three' '"tom@lee-family.example.net\r" ends in an invisible' \
     '"ann.lee@example.com.au" contains the entry "ann.lee@example.com"' \
     '"@" is shorter than three' '" . " is only blanks or dots' \
-    '"0000000000000000000000000000000000000000..." line 13 is 312 characters long' \
+    '"0000000000000000000000000000000000000000..." line 15 is 312 characters long' \
     '"co.uk" is a bare ending' '"+0000" is only digits and signs' \
-    '"bob.marsh@example.org " ends in a blank' '"zed" is cut short by a zero byte in line 15' \
-    'Line 16 holds a Ctrl-Z character'; do
+    '"bob.marsh@example.org " ends in a blank' '"zed" is cut short by a zero byte in line 17' \
+    'Line 18 holds a Ctrl-Z character' '"tls" is a word that stands in nearly every' \
+    '"(Postfix)" holds "(", which no address holds'; do
     grep -qF "  $entry" "$work/output.txt" || fail "lint does not say: $entry"
 done
 wine "$learned/quorvel-host.exe" check examples/good >"$work/output" 2>&1
@@ -222,3 +223,24 @@ for name in 'café.eml' 'Почта.eml' '日本.eml'; do
         fail "$name not shown on the console as it is named"
 done
 echo "console: names shown in their own characters"
+
+# A plug-in folder whose name is not ASCII: lint and check read the list that
+# the plug-in reads, and name it as it is spelt.
+mkdir plugé
+cp "$plugin" plugé/
+printf 'ann.lee@example.com\r\n.com\r\n' >plugé/quorvel.txt
+status=0
+LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" lint --plugin plugé >"$work/output" 2>&1 || status=$?
+tr -d '\r' <"$work/output" >"$work/output.txt"
+[ "$status" -eq 1 ] || fail "lint exit status $status on a list in plugé, expected 1"
+grep -q '^Warnings about your list .*\\plugé\\quorvel.txt:$' "$work/output.txt" ||
+    fail "lint did not find the list in plugé"
+grep -qF '  ".com" is a bare ending' "$work/output.txt" || fail "lint did not read the list in plugé"
+LC_ALL=C.UTF-8 wine "$work/quorvel-host.exe" check --plugin plugé store/names >"$work/output" 2>&1 ||
+    fail "check with the plug-in in plugé failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q '^Plug-in: Quorvel (.*\\plugé\\quorvel.dll)$' "$work/output.txt" ||
+    fail "the plug-in's path is not shown as it is spelt"
+grep -qF '  ".com" is a bare ending' "$work/output.txt" || fail "check skipped the list warnings"
+grep -q '^pass  store/names/café.eml$' "$work/output.txt" || fail "check did not read the list in plugé"
+echo "plug-in folder: a name outside ASCII read and shown as it is"

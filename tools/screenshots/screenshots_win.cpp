@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/host/mail/mail_inputs.h"
 #include "tools/host/windows/page_frame_win.h"
 #include "tools/host/windows/plugin_binding_win.h"
 #include "ui/resource.h"
@@ -51,7 +52,7 @@ void Capture(HWND window, const char* name) {
     file.bfOffBits = sizeof file + sizeof info.bmiHeader;
     file.bfSize = file.bfOffBits + imageSize;
     const std::string path = g_folder + name;
-    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+    if (FILE* out = std::fopen(CodePagePath(path).c_str(), "wb")) {
         std::fwrite(&file, sizeof file, 1, out);
         std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
         std::fwrite(bits, 1, imageSize, out);
@@ -160,7 +161,7 @@ void CapturePage(const Plugin& plugin) {
 int main() {
     g_folder = ProgramFolder();
     // The plug-in reads its list when it is loaded.
-    if (FILE* list = std::fopen((g_folder + "quorvel.txt").c_str(), "wb")) {
+    if (FILE* list = std::fopen(CodePagePath(g_folder + "quorvel.txt").c_str(), "wb")) {
         std::fputs(
             "ann.lee@example.com\r\nannie@example.org\r\nlee-family.example.net\r\n"
             "ann@work.example\r\n",

@@ -6,6 +6,7 @@
 
 #include "addresses/address_list.h"
 #include "addresses/list_store.h"
+#include "tools/host/mail/mail_inputs.h"
 
 namespace {
 
@@ -98,12 +99,20 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
 }
 
 bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out) {
-    if (listPath.size() >= kPathSize) {
+    const std::string modulePath = CodePagePath(listPath);
+    if (modulePath.empty()) {
+        std::fprintf(out,
+                     "The path %s holds letters that the system's code page has no form for, so "
+                     "the plug-in can't name it; nothing was added.\n",
+                     listPath.c_str());
+        return false;
+    }
+    if (modulePath.size() >= kPathSize) {
         std::fprintf(out, "The path %s is too long for the plug-in; nothing was added.\n",
                      listPath.c_str());
         return false;
     }
-    std::memcpy(g_modulePath, listPath.c_str(), listPath.size() + 1);
+    std::memcpy(g_modulePath, modulePath.c_str(), modulePath.size() + 1);
     LoadAddressList();
     // A list read only in part is never saved: that would cut the user's file.
     if (AddressListLoadIncomplete()) {

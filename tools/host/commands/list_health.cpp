@@ -251,8 +251,9 @@ void EntryWarnings(const ListText& list, std::vector<ListWarning>& warnings) {
     std::unordered_map<std::string, size_t> seen;  // folded text, index of the first
     for (size_t i = 0; i < list.entries.size(); ++i) {
         const std::string& entry = list.entries[i];
-        for (const std::string& why :
-             {TooBroad(entry), BlankEnds(entry), CarriageReturnEnd(entry)}) {
+        std::string broad = TooBroad(entry);
+        if (broad.empty()) broad = NoAddress(entry);
+        for (const std::string& why : {broad, BlankEnds(entry), CarriageReturnEnd(entry)}) {
             if (!why.empty()) warnings.push_back({entry, why});
         }
         const auto first = seen.emplace(list.folded[i], i);
@@ -364,7 +365,8 @@ int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out
     std::string whole;  // a warning about the list as a whole
     if (KindOfPath(path) == PathKind::kMissing) {
         whole = "There is no list file " + path + ", so the plug-in passes every mail.";
-    } else if (ReadFileChunks(path.c_str(), AppendChunk, &file, true) != ReadResult::Whole) {
+    } else if (ReadFileChunks(CodePagePath(path).c_str(), AppendChunk, &file, true) !=
+               ReadResult::Whole) {
         whole = "The list file " + path +
                 " can't be read, so the plug-in starts with no list and passes every mail.";
     } else if (file.tooLarge || !Examine(file.bytes, warnings, whole)) {

@@ -66,8 +66,15 @@ bool ExpandWildcards(const std::string& pattern, std::vector<FolderEntry>& match
 // the folder can't be listed.
 bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries);
 
+// The path as the system's 8-bit file functions take it, which the plug-in's
+// own file layer calls: on Windows in the ANSI code page, empty when that has
+// no exact form for it; elsewhere the path itself.
+std::string CodePagePath(const std::string& path);
+
 #ifdef _WIN32
 // Where paths meet the wide-character functions.
 std::wstring WideFromUtf8(const std::string& text);
 std::string Utf8FromWide(const wchar_t* text);
+// Text in the ANSI code page, as the plug-in and the 8-bit functions give it.
+std::string Utf8FromCodePage(const std::string& text);
 #endif

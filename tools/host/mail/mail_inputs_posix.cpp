@@ -9,6 +9,10 @@ PathKind KindOfPath(const std::string& path) {
     return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kFile;
 }
 
+std::string CodePagePath(const std::string& path) {
+    return path;
+}
+
 std::FILE* OpenForReading(const std::string& path) {
     return std::fopen(path.c_str(), "rb");
 }

@@ -25,6 +25,30 @@ std::string Utf8FromWide(const wchar_t* text) {
     return narrow;
 }
 
+std::string CodePagePath(const std::string& path) {
+    const std::wstring wide = WideFromUtf8(path);
+    const int size = static_cast<int>(wide.size());
+    if (size == 0) return std::string();
+    // No best fit: a name spelt with a look-alike letter is another file.
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr,
+                                           0, nullptr, &lossy);
+    if (length <= 0 || lossy) return std::string();
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, &narrow[0], length,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+std::string Utf8FromCodePage(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (length <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
+    return Utf8FromWide(wide.c_str());
+}
+
 PathKind KindOfPath(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;

@@ -33,18 +33,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return arguments;
 }
 
-// The plug-in is loaded through the 8-bit functions, as the host loads it.
-std::string AnsiFromUtf8(const std::string& text) {
-    const std::wstring wide = WideFromUtf8(text);
-    const int size = static_cast<int>(wide.size());
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, &ansi[0], length, nullptr, nullptr);
-    return ansi;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,7 +55,7 @@ int main(int argc, char** argv) {
 
     Plugin plugin;
     std::string error;
-    if (!LoadPlugin(AnsiFromUtf8(line.pluginFolder), plugin, error)) {
+    if (!LoadPlugin(line.pluginFolder, plugin, error)) {
         std::fprintf(stderr, "quorvel-host: %s\n", error.c_str());
         return 2;
     }

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "plugin/host_api.h"
+#include "tools/host/mail/mail_inputs.h"
 #include "ui/resource.h"
 
 namespace {
@@ -17,12 +18,13 @@ constexpr DWORD kFrameExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 const char kFrameClass[] = "QuorvelHostSettings";
 
 void ShowHelp(HWND frame, const PageFrame& window) {
-    if (GetFileAttributesA(window.helpPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        const std::string text = "There is no help document at " + window.helpPath + ".";
-        MessageBoxA(frame, text.c_str(), "quorvel-host", MB_OK | MB_ICONINFORMATION);
+    const std::wstring path = WideFromUtf8(window.helpPath);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring text = L"There is no help document at " + path + L".";
+        MessageBoxW(frame, text.c_str(), L"quorvel-host", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    ShellExecuteA(frame, "open", window.helpPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(frame, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -118,7 +120,7 @@ bool CreatePageFrame(const Plugin& plugin, PageFrame& window, std::string& error
         return false;
     }
     if (const char* help = PointerAt<const char*>(record, kOptionsPageHelpDocument)) {
-        window.helpPath = PluginFolder(plugin) + help;
+        window.helpPath = PluginFolder(plugin) + Utf8FromCodePage(help);
     }
     SetWindowLongPtrA(frame, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&window));
     if (HICON icon = PointerAt<HICON>(record, kOptionsPageIcon)) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugin/host_api.h"
+#include "tools/host/mail/mail_inputs.h"
 
 namespace {
 
@@ -31,18 +32,18 @@ void* Send(void* (*receiveService)(ServiceRequest*), uint32_t code, void* data) 
 }
 
 std::string FullPath(const std::string& path) {
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(WideFromUtf8(path).c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? Utf8FromWide(full) : path;
 }
 
 }  // namespace
 
 std::string ProgramFolder() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return {};
-    std::string folder(path, length);
+    const std::string folder = Utf8FromWide(path);
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
@@ -51,7 +52,14 @@ bool LoadPlugin(const std::string& folder, Plugin& plugin, std::string& error) {
     if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
     path += "quorvel.dll";
     plugin.path = path;
-    plugin.module = LoadLibraryA(path.c_str());
+    // As the host loads it: the module names its list's folder by what it was loaded by.
+    plugin.codePagePath = CodePagePath(path);
+    if (plugin.codePagePath.empty()) {
+        error = "cannot load " + path +
+                ": its folder's name holds letters the system's code page has no form for";
+        return false;
+    }
+    plugin.module = LoadLibraryA(plugin.codePagePath.c_str());
     if (!plugin.module) {
         error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
