@@ -15,6 +15,7 @@ set(QUORVEL_HOST_COMMANDS
     commands/broad_entries.cpp
     commands/check_command.cpp
     commands/command_line.cpp
+    commands/entry_index.cpp
     commands/judge.cpp
     commands/learn_report.cpp
     commands/learner.cpp

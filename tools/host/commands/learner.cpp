@@ -1,7 +1,9 @@
 #include "tools/host/commands/learner.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <queue>
 #include <unordered_map>
@@ -10,6 +12,7 @@
 #include "addresses/ascii_case.h"
 #include "check/mail_check.h"
 #include "tools/host/commands/address_ids.h"
+#include "tools/host/commands/entry_index.h"
 #include "tools/host/commands/judge.h"
 #include "tools/host/mail/mail_addresses.h"
 #include "tools/host/mail/mail_inputs.h"
@@ -137,13 +140,18 @@ class Learner {
             ++proposal_.spamWithoutHeaders;
             return;
         }
+        // Each entry that stands in one of the values lets the mail through, once.
+        ++spamStamp_;
         bool passed = false;
-        for (ProposedEntry& entry : proposal_.entries) {
-            const bool lets = std::any_of(values.begin(), values.end(), [&](const std::string* v) {
-                return ContainsNoCase(v->c_str(), entry.text.c_str()) != nullptr;
-            });
-            entry.spam += lets;
-            passed |= lets;
+        for (const std::string* value : values) {
+            // The plug-in is handed the value as a C string: it ends at a zero byte.
+            entryIndex_->Find(value->c_str(), std::strlen(value->c_str()),
+                              [&](uint32_t index, size_t, size_t) {
+                                  if (stamps_[index] == spamStamp_) return;
+                                  stamps_[index] = spamStamp_;
+                                  ++proposal_.entries[index].spam;
+                                  passed = true;
+                              });
         }
         proposal_.spamPassed += passed;
     }
@@ -164,11 +172,10 @@ class Learner {
         if (domains) Fold(chosen, setsOf);
         Prune(chosen, counts.size());
         Count(chosen, counts);
-        for (size_t i = 0; i < proposal_.entries.size(); ++i) {
-            const std::string& text = proposal_.entries[i].text;
-            const size_t at = text.find('@');
-            byLocal_[text.substr(0, at)].push_back({i, text.substr(at)});
-        }
+        std::vector<std::string> texts;
+        for (const ProposedEntry& entry : proposal_.entries) texts.push_back(entry.text);
+        entryIndex_.reset(new EntryIndex(texts));
+        stamps_.assign(texts.size(), 0);
         others_.resize(proposal_.entries.size());
         for (const std::string& address : addresses_) Note(address);
         for (const std::string& address : seen_) Note(address);
@@ -248,15 +255,21 @@ class Learner {
     void Fold(std::vector<Choice>& chosen, const std::vector<std::vector<uint32_t>>& setsOf) {
         std::map<std::string, int> perDomain;
         for (const Choice& choice : chosen) ++perDomain[choice.text.substr(choice.text.find('@'))];
+        // Every address seen at a folded domain, found once for all of them.
+        std::unordered_map<std::string, std::vector<uint32_t>> atDomain;
+        for (const auto& domain : perDomain) {
+            if (domain.second >= 3) atDomain[domain.first];
+        }
+        for (uint32_t id = 0; id < addresses_.size(); ++id) {
+            const std::string& address = addresses_[id];
+            const auto domain = atDomain.find(address.substr(address.find('@')));
+            if (domain != atDomain.end()) domain->second.push_back(id);
+        }
         std::vector<Choice> folded;
         for (const auto& domain : perDomain) {
             if (domain.second < 3) continue;
             Choice entry{domain.first, {}};
-            for (uint32_t id = 0; id < addresses_.size(); ++id) {
-                const std::string& address = addresses_[id];
-                if (address.compare(address.find('@'), std::string::npos, domain.first) != 0) {
-                    continue;
-                }
+            for (const uint32_t id : atDomain[domain.first]) {
                 entry.sets.insert(entry.sets.end(), setsOf[id].begin(), setsOf[id].end());
             }
             std::sort(entry.sets.begin(), entry.sets.end());
@@ -294,21 +307,13 @@ class Learner {
 
     // Records the address as another one that a proposed entry lets through,
     // for each entry it holds but is not: the plug-in matches an entry as a
-    // part, so those entries let its mail through too. Addresses hold one "@",
-    // and so do entries; the two are lined up at it.
+    // part, so those entries let its mail through too.
     void Note(const std::string& address) {
-        const size_t at = address.find('@');
-        if (at == std::string::npos) return;
-        for (size_t begin = 0; begin <= at; ++begin) {
-            local_.assign(address, begin, at - begin);  // no allocation per part
-            const auto local = byLocal_.find(local_);
-            if (local == byLocal_.end()) continue;
-            for (const LocalPart& entry : local->second) {
-                if (address.compare(at, entry.domain.size(), entry.domain) != 0) continue;
-                if (begin == 0 && entry.domain.size() == address.size() - at) continue;  // itself
-                others_[entry.index].insert(address);
-            }
-        }
+        entryIndex_->Find(address.data(), address.size(),
+                          [&](uint32_t index, size_t begin, size_t end) {
+                              if (begin == 0 && end == address.size()) return;  // itself
+                              others_[index].insert(address);
+                          });
     }
 
     // The mail's headers into headers_; false, said, when its block was too
@@ -349,13 +354,12 @@ class Learner {
     // the good mails outside addresses_ until the proposal is made.
     FoundAddresses all_;
     std::unordered_set<std::string> seen_;
-    struct LocalPart {
-        size_t index;        // in proposal_.entries
-        std::string domain;  // from the "@" on
-    };
-    std::unordered_map<std::string, std::vector<LocalPart>> byLocal_;  // entries by local part
-    std::vector<std::unordered_set<std::string>> others_;              // by entry
-    std::string local_;                                                // Note's own
+    // The proposed entries, to find them inside addresses and header values;
+    // stamps_ tells which already let the spam mail spamStamp_ through.
+    std::unique_ptr<EntryIndex> entryIndex_;
+    std::vector<uint64_t> stamps_;
+    uint64_t spamStamp_ = 0;
+    std::vector<std::unordered_set<std::string>> others_;  // by entry
 };
 
 }  // namespace
