@@ -4,10 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "addresses/ascii_case.h"
+#include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
+#include "tools/host/commands/entry_index.h"
 #include "tools/host/commands/learn_report.h"
 #include "tools/host/commands/list_health.h"
 #include "tools/host/mail/mail_addresses.h"
@@ -194,6 +198,31 @@ TEST(AddressesOf, ReadsALongValueOnceOver) {
     for (int i = 0; i < 100000; ++i) value += " for <x for y";
     value += " for <" + std::string(300, 'z') + "@example.com> for <ann@example.com>; Mon";
     EXPECT_EQ(AddressesOf({{"Received", value}}), (std::vector<std::string>{"ann@example.com"}));
+}
+
+// The index finds just the entries the plug-in's own match finds, where they stand.
+TEST(EntryIndex, FindsTheEntriesThePluginsMatchFinds) {
+    const std::vector<std::string> entries = {"ann@example.com", "@example.org",   "bob@x.example",
+                                              "b@x.example",     "ann@example.co", "a+b@x.example"};
+    EntryIndex index(entries);
+    for (const std::string value :
+         {"\"Lee, Ann\" <ANN@Example.COM>", "jo.ann@example.com.au; ann@example.co",
+          "x@example.org.uk, y@EXAMPLE.ORG", "bob@x.example", "@@x.example", "ann@example.c", "",
+          "ann @example.com", "by mx for <A+B@X.EXAMPLE>; jim.bob@x.examples", "@example.or",
+          "ann@example.com@example.org",
+          "\xE4"
+          "ann@example.com\xE4"}) {
+        std::set<std::string> found, expected;
+        index.Find(value.data(), value.size(), [&](uint32_t i, size_t begin, size_t end) {
+            found.insert(entries[i]);
+            EXPECT_TRUE(EqualsNoCase(value.substr(begin, end - begin).c_str(), entries[i].c_str()))
+                << value;
+        });
+        for (const std::string& entry : entries) {
+            if (ContainsNoCase(value.c_str(), entry.c_str())) expected.insert(entry);
+        }
+        EXPECT_EQ(found, expected) << value;
+    }
 }
 
 TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
