@@ -19,7 +19,8 @@ set(QUORVEL_HOST_COMMANDS
     commands/judge.cpp
     commands/learn_report.cpp
     commands/learner.cpp
-    commands/list_health.cpp)
+    commands/list_health.cpp
+    commands/save_drops.cpp)
 if(WIN32)
     list(APPEND QUORVEL_HOST_MAIL mail/mail_inputs_win.cpp)
     set(QUORVEL_HOST_CONSOLE windows/console_text_win.cpp)

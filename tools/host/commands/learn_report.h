@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "tools/host/commands/learner.h"
 
@@ -17,11 +16,6 @@ bool LoadListFile(const std::string& listPath);
 // Whether the loaded list lets mail that names the address through; false for an
 // empty list.
 bool ListLetsThrough(const std::string& address);
-
-// What a save would not give back of a list file with these bytes, each a phrase
-// that names it (entries after a Ctrl-Z, lines that do not convert, ...); empty
-// when a save gives back the file as it is.
-std::vector<std::string> WhatASaveDrops(const std::string& bytes);
 
 // Adds the entries that the list file at listPath lacks (ASCII case ignored)
 // through the plug-in's own load and save, and says what it added and what of
