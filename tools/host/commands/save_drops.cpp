@@ -93,12 +93,19 @@ void PutUtf8(uint32_t c, std::string& out) {
 std::string ShownLine(const std::string& bytes, size_t start, size_t end, ListEncoding encoding) {
     constexpr size_t kShownCharacters = 60;
     std::string shown;
+    const bool utf8 = encoding == ListEncoding::Utf8Marked;
+    const char* const cr = encoding == ListEncoding::Utf16Be ? "\0\r" : "\r\0";
+    if (end - start >= (utf8 ? 1u : 2u) &&
+        (utf8 ? bytes[end - 1] == '\r' : std::memcmp(bytes.data() + end - 2, cr, 2) == 0)) {
+        end -= utf8 ? 1 : 2;  // the line end's CR
+    }
     size_t characters = 0;
-    for (size_t at = start; at < end && characters < kShownCharacters; ++characters) {
+    size_t at = start;
+    for (; at < end && characters < kShownCharacters; ++characters) {
         uint32_t c = '?';
         size_t length = 1;
         const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-        if (encoding == ListEncoding::Utf8Marked) {
+        if (utf8) {
             const unsigned char lead = byte(at);
             const size_t need = lead < 0x80    ? 0
                                 : lead >= 0xF0 ? 3
@@ -133,10 +140,10 @@ std::string ShownLine(const std::string& bytes, size_t start, size_t end, ListEn
                 c = unit;
             }
         }
-        if (c != '\r' || at + length < end) PutUtf8(c, shown);
+        PutUtf8(c, shown);
         at += length;
     }
-    return ShowEntry(shown) + (characters == kShownCharacters ? "..." : "");
+    return ShowEntry(shown) + (at < end && characters == kShownCharacters ? "..." : "");
 }
 
 struct LostLine {
