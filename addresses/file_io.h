@@ -44,6 +44,10 @@ void RemoveLeftover(const char* path);
 // ever replaced or removed. When the newest backup already holds the same bytes, no copy is made.
 // True when a backup holds the bytes; on false no part-copy stays.
 bool KeepBackupCopy(const char* source, const char* listPath);
+// The newest of those backups into name (size bytes), which is the one a
+// KeepBackupCopy just made or found holding the bytes. False when there is none,
+// or its name does not fit.
+bool NewestBackup(const char* listPath, char* name, size_t size);
 
 // A read-only file, or a folder in the file's place: a save refuses it.
 bool FileRefusesWrites(const char* path);

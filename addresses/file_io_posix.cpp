@@ -183,6 +183,18 @@ bool KeepBackupCopy(const char* source, const char* listPath) {
     return whole;
 }
 
+bool NewestBackup(const char* listPath, char* name, size_t size) {
+    char next[kPathMax], newest[kPathMax] = "";
+    for (unsigned n = 0;
+         n < kBackupNames && BackupName(listPath, n, next) && access(next, F_OK) == 0; ++n) {
+        std::memcpy(newest, next, sizeof next);
+    }
+    const size_t length = std::strlen(newest);
+    if (length == 0 || length >= size) return false;
+    std::memcpy(name, newest, length + 1);
+    return true;
+}
+
 bool FileRefusesWrites(const char* path) {
     struct stat old = {};
     return stat(path, &old) == 0 && (S_ISDIR(old.st_mode) || (old.st_mode & 0222) == 0);

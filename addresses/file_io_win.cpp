@@ -313,6 +313,17 @@ bool KeepBackupCopy(const char* source, const char* listPath) {
     return whole;
 }
 
+bool NewestBackup(const char* listPath, char* name, size_t size) {
+    char next[MAX_PATH], newest[MAX_PATH] = "";
+    for (unsigned n = 0; n < kBackupNames && BackupName(listPath, n, next) && Exists(next); ++n) {
+        std::memcpy(newest, next, sizeof next);
+    }
+    const size_t length = std::strlen(newest);
+    if (length == 0 || length >= size) return false;
+    std::memcpy(name, newest, length + 1);
+    return true;
+}
+
 bool FileRefusesWrites(const char* path) {
     // Windows refuses to replace a read-only file; so do we, also where the file
     // system would not ask (Wine, for one, replaces it).

@@ -15,10 +15,12 @@ set(QUORVEL_HOST_COMMANDS
     commands/broad_entries.cpp
     commands/check_command.cpp
     commands/command_line.cpp
+    commands/entry_index.cpp
     commands/judge.cpp
     commands/learn_report.cpp
     commands/learner.cpp
-    commands/list_health.cpp)
+    commands/list_health.cpp
+    commands/save_drops.cpp)
 if(WIN32)
     list(APPEND QUORVEL_HOST_MAIL mail/mail_inputs_win.cpp)
     set(QUORVEL_HOST_CONSOLE windows/console_text_win.cpp)

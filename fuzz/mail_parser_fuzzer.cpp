@@ -100,8 +100,8 @@ std::vector<std::string> SplitStream(const char* data, size_t size, size_t step)
 }
 
 // Learns from the data's mails (an mbox's, or the data as one mail): each
-// proposed entry other than a domain entry stands whole in at least as many
-// mails as it is said to let through.
+// proposed entry other than a domain entry stands whole in some mail, and none
+// lets through fewer mails than it alone lets through.
 void CheckProposal(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     std::vector<std::string> mails;
@@ -122,7 +122,8 @@ void CheckProposal(const uint8_t* data, size_t size) {
             }
             whole += stands;
         }
-        if (whole == 0 || whole < entry.mails) Fail("a proposed entry is a part of an address");
+        if (whole == 0) Fail("a proposed entry is a part of an address");
+        if (entry.only == 0 || entry.only > entry.mails) Fail("a needless entry is proposed");
     }
 }
 

@@ -4,12 +4,17 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "addresses/ascii_case.h"
+#include "check/mail_check.h"
 #include "tests/addresses/list_fixture.h"
+#include "tools/host/commands/entry_index.h"
 #include "tools/host/commands/learn_report.h"
 #include "tools/host/commands/list_health.h"
+#include "tools/host/commands/save_drops.h"
 #include "tools/host/mail/mail_addresses.h"
 #include "tools/host/mail/mail_inputs.h"
 #include "tools/host/mail/mbox_stream.h"
@@ -139,9 +144,10 @@ TEST_F(CheckCommandTest, SaysSoWhenTheListIsEmpty) {
 class LearnTest : public CheckCommandTest {
   protected:
     Proposal LearnFrom(const std::vector<std::string>& good,
-                       const std::vector<std::string>& spam = {}, bool domains = false) {
+                       const std::vector<std::string>& spam = {}, bool domains = false,
+                       ListedCheck listed = nullptr) {
         std::FILE* err = std::fopen(output_.File("err.txt").c_str(), "wb");
-        Proposal proposal = Learn(good, spam, domains, err);
+        Proposal proposal = Learn(good, spam, domains, err, nullptr, listed);
         std::fclose(err);
         errors_ = Clean(output_.Read("err.txt"));
         return proposal;
@@ -195,6 +201,31 @@ TEST(AddressesOf, ReadsALongValueOnceOver) {
     EXPECT_EQ(AddressesOf({{"Received", value}}), (std::vector<std::string>{"ann@example.com"}));
 }
 
+// The index finds just the entries the plug-in's own match finds, where they stand.
+TEST(EntryIndex, FindsTheEntriesThePluginsMatchFinds) {
+    const std::vector<std::string> entries = {"ann@example.com", "@example.org",   "bob@x.example",
+                                              "b@x.example",     "ann@example.co", "a+b@x.example"};
+    EntryIndex index(entries);
+    for (const std::string value :
+         {"\"Lee, Ann\" <ANN@Example.COM>", "jo.ann@example.com.au; ann@example.co",
+          "x@example.org.uk, y@EXAMPLE.ORG", "bob@x.example", "@@x.example", "ann@example.c", "",
+          "ann @example.com", "by mx for <A+B@X.EXAMPLE>; jim.bob@x.examples", "@example.or",
+          "ann@example.com@example.org",
+          "\xE4"
+          "ann@example.com\xE4"}) {
+        std::set<std::string> found, expected;
+        index.Find(value.data(), value.size(), [&](uint32_t i, size_t begin, size_t end) {
+            found.insert(entries[i]);
+            EXPECT_TRUE(EqualsNoCase(value.substr(begin, end - begin).c_str(), entries[i].c_str()))
+                << value;
+        });
+        for (const std::string& entry : entries) {
+            if (ContainsNoCase(value.c_str(), entry.c_str())) expected.insert(entry);
+        }
+        EXPECT_EQ(found, expected) << value;
+    }
+}
+
 TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
     Mail("good/1.eml", "To: Ann <ann.lee@example.com>\nCc: bob@example.org\n\n");
     Mail("good/2.eml", "To: bob@example.org, Jo <joann.lee@example.com>\n\n");
@@ -208,10 +239,11 @@ TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
     Mail("spam/3.eml", "To: ann.lee@example.com.evil.example\n\n");
 
     const Proposal proposal = LearnFrom({Path("good")}, {Path("spam")});
-    // ann.lee stands inside joann.lee, but only a whole address counts: bob lets
-    // good/2.eml through.
-    EXPECT_EQ(Entries(proposal),
-              "ann.lee@example.com 2/1/1\nannie@example.org 2/2/1\nbob@example.org 2/1/0\n");
+    // The greedy choice weighs whole addresses only, and takes bob for
+    // good/2.eml; but ann.lee stands inside joann.lee, so the plug-in lets that
+    // mail through for it too, and bob, whose mails ann.lee lets through both,
+    // is needless.
+    EXPECT_EQ(Entries(proposal), "ann.lee@example.com 3/3/1\nannie@example.org 2/2/1\n");
     EXPECT_EQ(proposal.mails, 7u);
     EXPECT_EQ(proposal.withoutHeaders, 1u);
     EXPECT_EQ(proposal.unpassable, 1u);
@@ -222,11 +254,10 @@ TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
 
     EXPECT_EQ(Printed(proposal, true, false),
               "7 good mails read.\n"
-              "Proposed list, 3 entries:\n"
+              "Proposed list, 2 entries:\n"
               "  entry                 lets through  only through  spam\n"
-              "  ann.lee@example.com*             2             1     1  lets spam through\n"
+              "  ann.lee@example.com*             3             3     1  lets spam through\n"
               "  annie@example.org                2             2     1  lets spam through\n"
-              "  bob@example.org                  2             1     0\n"
               "* marks an entry that lies inside other addresses seen in the mails; the\n"
               "  plug-in lets mail to those through too:\n"
               "* ann.lee@example.com also lets through 2 other addresses seen, such as "
@@ -239,8 +270,7 @@ TEST_F(LearnTest, FewestWholeAddressesWithWhatEachLetsThrough) {
               "one\n"
               "Of 3 spam mails, the proposed list lets 2 through; 1 more passes whatever the list "
               "(no To, Cc, Envelope-To or Received header).\n");
-    EXPECT_EQ(Printed(proposal, true, true),
-              "ann.lee@example.com\nannie@example.org\nbob@example.org\n");
+    EXPECT_EQ(Printed(proposal, true, true), "ann.lee@example.com\nannie@example.org\n");
 }
 
 TEST_F(LearnTest, BodyLinesAreNeverLearnedFrom) {
@@ -270,21 +300,25 @@ TEST_F(LearnTest, EveryAddressIsKnownOnceHoweverManyThereAre) {
     }
 }
 
-// An entry counts only for the mails that name it whole, though the plug-in
-// lets through every address it stands in: at the end of the local part, at the
-// start of the domain, or both. Those others are what the mark counts.
-TEST_F(LearnTest, AnEntryCountsOnlyWhereItStandsWholeAndIsMarkedWhereItHides) {
+// The plug-in lets through every address an entry stands in: at the end of the
+// local part, at the start of the domain, or both. Each address is chosen for
+// the mails that name it whole, and then those that another entry stands in are
+// needless; the addresses that hold an entry are what its mark counts.
+TEST_F(LearnTest, AnEntryInsideAnotherMakesItNeedlessAndIsMarkedWhereItHides) {
     Mail("1.eml", "To: ann@example.com\n\n");
     Mail("2.eml", "To: jo.ann@example.com.au\n\n");
     Mail("3.eml", "To: ann@example.community\n\n");
     Mail("4.eml", "To: nn@example.com, ann@example.org\n\n");
     Mail("5.eml", "To: ann@example.co\n\n");
+    Mail("6.eml", "To: jimbob@example.net\n\n");
+    Mail("7.eml", "To: bob@example.net\n\n");
+    Mail("8.eml", "To: Bob@Example.NET.\n\n");
     const Proposal proposal = LearnFrom({Path("")});
     EXPECT_EQ(Entries(proposal),
-              "ann@example.co 1/1/0\nann@example.com 1/1/0\nann@example.community 1/1/0\n"
-              "ann@example.org 1/1/0\njo.ann@example.com.au 1/1/0\n");
+              "ann@example.co 4/4/0\nbob@example.net 3/3/0\nann@example.org 1/1/0\n");
     EXPECT_EQ(proposal.entries[0].inside, 3u);
     EXPECT_EQ(proposal.entries[0].example, "ann@example.com");
+    EXPECT_EQ(proposal.entries[1].example, "jimbob@example.net");
 }
 
 TEST_F(LearnTest, TheSpamPassNamesAMailItCouldNotReadAsTheGoodPassDoes) {
@@ -295,22 +329,30 @@ TEST_F(LearnTest, TheSpamPassNamesAMailItCouldNotReadAsTheGoodPassDoes) {
               "quorvel-host: @/spam/huge.eml: header block larger than 64 MiB, not read\n");
     EXPECT_EQ(proposal.unreadable, 1);
     EXPECT_EQ(proposal.spamMails, 0u);
+    EXPECT_EQ(Printed(LearnFrom({Path("gone")}), false, false), "No mail was read.\n");
 }
 
 TEST_F(LearnTest, DomainsFoldThreeAddressesOrMoreIntoTheirDomainOnly) {
     Mail("1.eml", "To: a@family.example.net\n\n");
-    Mail("2.eml", "To: b@family.example.net\n\n");
-    Mail("3.eml", "To: c@family.example.net\n\n");
+    Mail("2.eml", "To: b@family.example.net\n\nFrom: zed@family.example.net\n");
+    Mail("3.eml", "To: c@family.example.net\nFrom: Zed <zed@family.example.net>\n\n");
     Mail("4.eml", "To: d@other.example.net\n\n");
     Mail("5.eml", "To: e@other.example.net\n\n");
+    Mail("6.eml", "To: f@family.example.net.au\n\n");
+    // The domain entry stands in f's address too: f's entry is needless, and the
+    // columns count its mail for the domain.
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, true)),
-              "@family.example.net 3/3/0\nd@other.example.net 1/1/0\ne@other.example.net 1/1/0\n");
+              "@family.example.net 4/4/0\nd@other.example.net 1/1/0\ne@other.example.net 1/1/0\n");
     EXPECT_EQ(Entries(LearnFrom({Path("")}, {}, false)).find('@', 0), 1u);
-    // A domain entry stands inside every address at its domain.
+    // Marked for the addresses it lets through beside those it was folded from.
     const Proposal folded = LearnFrom({Path("")}, {}, true);
-    EXPECT_EQ(folded.entries[0].inside, 3u);
-    EXPECT_EQ(folded.entries[0].example, "a@family.example.net");
+    EXPECT_EQ(folded.entries[0].inside, 2u);
+    EXPECT_EQ(folded.entries[0].example, "f@family.example.net.au");
     EXPECT_EQ(folded.entries[1].inside, 0u);
+    EXPECT_NE(Printed(folded, false, false)
+                  .find("\n* @family.example.net also lets through 2 other addresses seen, such "
+                        "as f@family.example.net.au\n"),
+              std::string::npos);
 }
 
 TEST_F(LearnTest, AddressesAreTakenWholeOrNotAtAll) {
@@ -354,8 +396,92 @@ TEST_F(LearnTest, WriteAddsOnlyWhatTheFileLacksThroughThePluginsSave) {
     out = std::fopen(output_.File("out.txt").c_str(), "wb");
     EXPECT_FALSE(WriteProposal(proposal, mails_.path().string(), out));  // a folder
     std::fclose(out);
-    EXPECT_NE(output_.Read("out.txt").find("nothing was added: saving would drop the entries"),
+    EXPECT_NE(output_.Read("out.txt").find("can't be read), so nothing was added.\n"),
               std::string::npos);
+}
+
+// Weighed against the list, learn proposes only what it lacks: an entry whose
+// mails the list lets through already is needless, as one equal to an entry is.
+TEST_F(LearnTest, WriteAddsNothingTheListLetsThroughAndNamesWhatTheSaveDrops) {
+    folder_.Write("quorvel.txt",
+                  "@Example.com\r\nbob@example.org\r\n\x1A"
+                  "kept@example.org\r\n");
+    Mail("1.eml", "To: a@example.com\n\n");
+    Mail("2.eml", "To: b@example.com\n\n");
+    Mail("3.eml", "To: bob@example.org, c@example.net\n\n");
+    Mail("4.eml", "To: kept@example.org\n\n");
+    ReleasePlugin();
+    const std::string list = folder_.File("quorvel.txt");
+    ASSERT_TRUE(LoadListFile(list));
+    const Proposal proposal = LearnFrom({Path("")}, {}, false, ListLetsThrough);
+    EXPECT_EQ(Entries(proposal), "kept@example.org 1/1/0\n");
+    EXPECT_EQ(proposal.listedMails, 3u);
+    EXPECT_EQ(Printed(proposal, false, false),
+              "4 good mails read.\n"
+              "Your list lets 3 of them through already.\n"
+              "Proposed list, 1 entry beside those of your list:\n"
+              "  entry             lets through  only through\n"
+              "  kept@example.org             1             1\n");
+
+    // The entry after the Ctrl-Z, which the plug-in never read, is named with the
+    // backup that keeps it.
+    const std::string before = folder_.Read("quorvel.txt");
+    std::FILE* out = std::fopen(output_.File("out.txt").c_str(), "wb");
+    EXPECT_TRUE(WriteProposal(proposal, list, out));
+    std::fclose(out);
+    EXPECT_EQ(folder_.Read("quorvel.txt"),
+              "kept@example.org\r\nbob@example.org\r\n@Example.com\r\n");
+    EXPECT_EQ(folder_.Read("quorvel.bak"), before);
+    EXPECT_EQ(Clean(output_.Read("out.txt")),
+              "Added 1 entry to " + Clean(list) + ":\n  kept@example.org\n" +
+                  "The save left out what the plug-in does not read of the file; " +
+                  Clean(folder_.File("quorvel.bak")) +
+                  " keeps it as it was:\n  the entry after the Ctrl-Z in line 3, "
+                  "\"kept@example.org\"\n");
+
+    // Once all is listed, nothing is left to propose.
+    const Proposal again = LearnFrom({Path("")}, {}, false, ListLetsThrough);
+    EXPECT_EQ(Printed(again, false, false),
+              "4 good mails read.\nYour list lets 4 of them through already.\n"
+              "No entry to propose: your list lets through every one of them that an entry "
+              "can.\n");
+}
+
+TEST(WhatASaveDrops, NamesWhatTheFileLosesAndNothingElse) {
+    const std::string longLine(300, 'x');
+    const struct {
+        std::string bytes;
+        std::string drops;
+    } cases[] = {
+        {"ann@example.com\r\nbob@example.org", ""},
+        {"ann@example.com\r\n\x1A\r\n", "the Ctrl-Z in line 2 and the blank lines after it"},
+        {"ann@example.com\x1A", "the Ctrl-Z in line 1"},
+        {"a@x.example\r\n\x1A"
+         "b@x.example\r\nc@x.example\x1A"
+         "d@x.example\r\n",
+         "the 3 entries after the Ctrl-Z in line 2: \"b@x.example\", \"c@x.example\", "
+         "\"d@x.example\""},
+        {std::string("zed\0ie@example.org\r\nann@x.example\r\n\0x\r\n", 39),
+         "what follows a zero byte in lines 1 and 3"},
+        {"ann@x.example\r\n" + longLine + "\r\n",
+         "line 2 as written: longer than 259 characters, saved as the pieces the plug-in reads"},
+        // Broken UTF-8 converts on no code page.
+        {"\xEF\xBB\xBF"
+         "ann@x.example\r\nb\xC3@x.example\r\nc@x.example\r\nd\xFF\r\n",
+         "lines 2 and 4 (\"b?@x.example\", \"d?\"), with letters your system's code page has no "
+         "form for, or broken text"},
+        {std::string("\xFF\xFE"
+                     "a\0@\0x\0\r\0\n\0\x00\xD8\r\0\n\0b",
+                     19),
+         "lines 2 and 3 (\"?\", \"\"), with letters your system's code page has no form for, or "
+         "broken text"},
+    };
+    for (const auto& c : cases) {
+        std::string said;
+        for (const std::string& drop : WhatASaveDrops(c.bytes))
+            said += (said.empty() ? "" : "; ") + drop;
+        EXPECT_EQ(said, c.drops) << ShowEntry(c.bytes);
+    }
 }
 
 TEST(ExamineList, NamesEachKindOfUnhealthyEntry) {

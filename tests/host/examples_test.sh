@@ -47,21 +47,31 @@ printf '%s\n' 'pass  examples/01-to-address.eml' \
     fail "the error is not between the verdicts around it"
 echo "check: the same output into a file, a pipe and a device"
 
-# learn --write on the good mail, through the plug-in's own save, then check
-# with the list it wrote: every mail learn did not name as impossible passes,
-# the example spam is still caught, and learning again adds nothing.
+# learn on the good mail proposes a whole list; learn --write weighs it against
+# the list beside the plug-in and adds, through the plug-in's own save, only
+# what that list does not let through. Then check with the list it wrote: every
+# mail learn did not name as impossible passes, the example spam is still
+# caught, and learning again adds nothing.
 learned="$work/learned"
 mkdir "$learned"
 cp "$host" "$plugin" "$source/examples/quorvel.txt" "$learned/"
-wine "$learned/quorvel-host.exe" learn --write --spam examples/spam examples/good \
-    >"$work/output" 2>&1 || fail "learn --write failed"
+wine "$learned/quorvel-host.exe" learn --spam examples/spam examples/good \
+    >"$work/output" 2>&1 || fail "learn failed"
 tr -d '\r' <"$work/output" >"$work/output.txt"
-grep -q '^Added 4 entries to ' "$work/output.txt" || fail "learn --write did not add 4 entries"
-grep -q '^  tom@lee-family.example.net$' "$work/output.txt" || fail "tom@ was not added"
+grep -q '^Proposed list, 6 entries:$' "$work/output.txt" || fail "learn did not propose 6 entries"
+grep -q '^  tom@lee-family.example.net ' "$work/output.txt" || fail "tom@ was not proposed"
 grep -q 'lets 0 through' "$work/output.txt" || fail "the proposal lets example spam through"
 grep -q '^  ann.lee@example.com\* ' "$work/output.txt" || fail "ann.lee@example.com is not marked"
 grep -q '^\* ann.lee@example.com also lets through 1 other address seen, such as joann.lee@example.com$' \
     "$work/output.txt" || fail "the mark does not name joann.lee@example.com"
+wine "$learned/quorvel-host.exe" learn --write --spam examples/spam examples/good \
+    >"$work/output" 2>&1 || fail "learn --write failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q '^Your list lets 7 of them through already\.$' "$work/output.txt" ||
+    fail "learn --write does not say what the list lets through"
+grep -q '^Added 1 entry to ' "$work/output.txt" || fail "learn --write did not add 1 entry"
+grep -q '^  ann.lee@old-isp.example.net$' "$work/output.txt" || fail "the old address was not added"
+grep -q 'tom@' "$work/output.txt" && fail "tom@ was added, though lee-family.example.net lets it through"
 sed -n '/no address entry can let through/,/^[A-Z]/p' "$work/output.txt" |
     sed -n 's/^  \(examples\/[^ ]*\)$/\1/p' >"$work/impossible"
 [ "$(cat "$work/impossible")" = "examples/good/08-no-trace.eml" ] ||
@@ -90,7 +100,34 @@ head -c 2 "$learned/quorvel.txt" | od -An -tx1 | grep -q 'ff fe' || fail "the UT
 iconv -f UTF-16 -t ASCII "$learned/quorvel.txt" | tr -d '\r' | grep -qx 'tom@lee-family.example.net' ||
     fail "learn --write did not add to the UTF-16 list"
 cmp -s "$learned/quorvel.bak" "$work/utf16-before" || fail "the bytes after the Ctrl-Z were not kept in quorvel.bak"
-echo "learn --write: a UTF-16 list stays UTF-16, what no load reads is kept in a backup"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q 'quorvel\.bak keeps it as it was:$' "$work/output.txt" || fail "learn --write does not name the backup"
+grep -q '^  the entry after the Ctrl-Z in line 2, "kept@example.org"$' "$work/output.txt" ||
+    fail "learn --write does not name the entry it drops"
+echo "learn --write: a UTF-16 list stays UTF-16, what no load reads is named and kept in a backup"
+
+# No needless entry: bob@ lets jimbob@'s mail through, a domain entry is marked
+# only for addresses it was not folded from, and a listed @example.com makes
+# bob@example.com needless for learn --write.
+mkdir -p "$work/pair/mail" "$work/pair/plugin"
+printf 'To: bob@example.com\r\n\r\n' >"$work/pair/mail/1.eml"
+printf 'To: jimbob@example.com\r\n\r\n' >"$work/pair/mail/2.eml"
+for who in a b c; do printf 'To: %s@family.example.net\r\n\r\n' $who >"$work/pair/mail/$who.eml"; done
+printf 'To: c@family.example.net\r\nFrom: zed@family.example.net\r\n\r\n' >"$work/pair/mail/d.eml"
+wine "$learned/quorvel-host.exe" learn --domains "$work/pair/mail" >"$work/output" 2>&1 ||
+    fail "learn --domains failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q '^Proposed list, 2 entries:$' "$work/output.txt" || fail "learn --domains proposed a needless entry"
+grep -q '^  bob@example.com\*  *2  *2$' "$work/output.txt" || fail "bob@ does not let jimbob@'s mail through"
+grep -q '^\* @family.example.net also lets through 1 other address seen, such as zed@family.example.net$' \
+    "$work/output.txt" || fail "the domain entry's mark names what it was folded from"
+cp "$host" "$plugin" "$work/pair/plugin/"
+printf '@example.com\r\n' >"$work/pair/plugin/quorvel.txt"
+wine "$work/pair/plugin/quorvel-host.exe" learn --domains --write "$work/pair/mail" >"$work/output" 2>&1 ||
+    fail "learn --domains --write failed"
+[ "$(tr -d '\r' <"$work/pair/plugin/quorvel.txt")" = "$(printf '@family.example.net\n@example.com')" ] ||
+    fail "learn --write added what the list lets through: $(cat "$work/pair/plugin/quorvel.txt")"
+echo "learn: no needless entry, marks that tell"
 
 # An address with 8-bit letters is proposed whole: no part of it lets a
 # stranger's address through.

@@ -5,7 +5,11 @@
 #include <vector>
 
 #include "addresses/address_list.h"
+#include "addresses/file_io.h"
 #include "addresses/list_store.h"
+#include "check/mail_check.h"
+#include "tools/host/commands/list_health.h"
+#include "tools/host/commands/save_drops.h"
 #include "tools/host/mail/mail_inputs.h"
 
 namespace {
@@ -21,6 +25,26 @@ const char* Plural(uint64_t n) {
 
 }  // namespace
 
+bool LoadListFile(const std::string& listPath) {
+    // The plug-in names files in the system's code page.
+    const std::string modulePath = CodePagePath(listPath);
+    if (modulePath.empty() || modulePath.size() >= kPathSize) return false;
+    std::memcpy(g_modulePath, modulePath.c_str(), modulePath.size() + 1);
+    LoadAddressList();
+    return true;
+}
+
+bool ListLetsThrough(const std::string& address) {
+    {
+        ListLock lock;
+        if (!g_addressList.head) return false;  // an empty list passes every mail, not this one
+    }
+    HeaderField to{"To", address.c_str(), 0, nullptr};
+    const MailRecord mail{&to};
+    double result = 0;
+    return CheckMail(0, &mail, &result) == kNotSpam;
+}
+
 void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::FILE* out) {
     if (listOnly) {
         for (const ProposedEntry& entry : proposal.entries) {
@@ -28,18 +52,33 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
         }
         return;
     }
-    std::fprintf(out, "%llu good mail%s read.\n", AsULongLong(proposal.mails),
-                 Plural(proposal.mails));
+    const bool listed = proposal.listedMails > 0;
+    if (proposal.mails == 0) {
+        std::fprintf(out, "No mail was read.\n");
+    } else {
+        std::fprintf(out, "%llu good mail%s read.\n", AsULongLong(proposal.mails),
+                     Plural(proposal.mails));
+    }
+    if (listed) {
+        std::fprintf(out, "Your list lets %llu of them through already.\n",
+                     AsULongLong(proposal.listedMails));
+    }
     if (proposal.entries.empty()) {
-        std::fprintf(out, "No entry to propose: none of them names an address.\n");
+        if (listed) {
+            std::fprintf(out,
+                         "No entry to propose: your list lets through every one of them that an "
+                         "entry can.\n");
+        } else if (proposal.mails > 0) {
+            std::fprintf(out, "No entry to propose: none of them names an address.\n");
+        }
     } else {
         size_t width = 5;
         for (const ProposedEntry& entry : proposal.entries)
             width = std::max(width, entry.text.size() + (entry.inside > 0));
-        std::fprintf(out, "Proposed list, %zu entr%s:\n  %-*s  %11s  %12s%s\n",
+        std::fprintf(out, "Proposed list, %zu entr%s%s:\n  %-*s  %11s  %12s%s\n",
                      proposal.entries.size(), proposal.entries.size() == 1 ? "y" : "ies",
-                     static_cast<int>(width), "entry", "lets through", "only through",
-                     withSpam ? "  spam" : "");
+                     listed ? " beside those of your list" : "", static_cast<int>(width), "entry",
+                     "lets through", "only through", withSpam ? "  spam" : "");
         for (const ProposedEntry& entry : proposal.entries) {
             const std::string shown = entry.text + (entry.inside > 0 ? "*" : "");
             std::fprintf(out, "  %-*s  %12llu  %12llu", static_cast<int>(width), shown.c_str(),
@@ -99,29 +138,15 @@ void PrintProposal(const Proposal& proposal, bool withSpam, bool listOnly, std::
 }
 
 bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::FILE* out) {
-    const std::string modulePath = CodePagePath(listPath);
-    if (modulePath.empty()) {
+    if (!LoadListFile(listPath)) {
         std::fprintf(out,
-                     "The path %s holds letters that the system's code page has no form for, so "
-                     "the plug-in can't name it; nothing was added.\n",
+                     "The path %s is too long for the plug-in, or holds letters that the "
+                     "system's code page has no form for; nothing was added.\n",
                      listPath.c_str());
         return false;
     }
-    if (modulePath.size() >= kPathSize) {
-        std::fprintf(out, "The path %s is too long for the plug-in; nothing was added.\n",
-                     listPath.c_str());
-        return false;
-    }
-    std::memcpy(g_modulePath, modulePath.c_str(), modulePath.size() + 1);
-    LoadAddressList();
-    // A list read only in part is never saved: that would cut the user's file.
-    if (AddressListLoadIncomplete()) {
-        std::fprintf(out,
-                     "Could not read all of %s (another program may hold it, or it can't be "
-                     "read), so nothing was added: saving would drop the entries not read.\n",
-                     listPath.c_str());
-        return false;
-    }
+    // A list the load read only in part may still be saved: the save reads the
+    // file again, whole or not at all, and keeps every entry it finds there.
     std::vector<std::string> added;
     for (const ProposedEntry& entry : proposal.entries) {
         if (FindAddress(entry.text.c_str())) continue;
@@ -136,15 +161,44 @@ bool WriteProposal(const Proposal& proposal, const std::string& listPath, std::F
                      listPath.c_str());
         return true;
     }
+    // What the save will not give back of the file, read before it writes.
+    const std::vector<std::string> drops = WhatASaveDropsOf(listPath);
     if (!SaveAddressList()) {
-        std::fprintf(out,
-                     "Could not write %s (it may be read-only, or its disk full), so nothing was "
-                     "added.\n",
-                     listPath.c_str());
+        if (AddressListLoadIncomplete()) {
+            std::fprintf(out,
+                         "Could not read all of %s (another program may hold it, or it can't be "
+                         "read), so nothing was added.\n",
+                         listPath.c_str());
+        } else {
+            std::fprintf(out,
+                         "Could not write %s (it may be read-only, or its disk full), so nothing "
+                         "was added.\n",
+                         listPath.c_str());
+        }
         return false;
     }
     std::fprintf(out, "Added %zu entr%s to %s:\n", added.size(), added.size() == 1 ? "y" : "ies",
                  listPath.c_str());
     for (const std::string& text : added) std::fprintf(out, "  %s\n", text.c_str());
+    if (!drops.empty()) {
+        char backup[kPathSize * 2];
+        if (NewestBackup(g_modulePath, backup, sizeof backup)) {
+            // Shown as the list's own path is, beside it.
+            const char* name = backup + std::strlen(backup);
+            while (name > backup && name[-1] != '\\' && name[-1] != '/') --name;
+            const std::string shown = listPath.substr(0, listPath.find_last_of("\\/") + 1) + name;
+            std::fprintf(out,
+                         "The save left out what the plug-in does not read of the file; %s keeps "
+                         "it as it was:\n",
+                         shown.c_str());
+        } else {
+            std::fprintf(out,
+                         "The save left out what the plug-in does not read of the file; a backup "
+                         "beside it keeps it as it was:\n");
+        }
+        for (const std::string& drop : drops) {
+            std::fprintf(out, "%s", Wrapped(drop, 2, 4, 79).c_str());
+        }
+    }
     return true;
 }

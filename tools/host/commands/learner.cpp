@@ -1,7 +1,9 @@
 #include "tools/host/commands/learner.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <queue>
 #include <unordered_map>
@@ -10,6 +12,7 @@
 #include "addresses/ascii_case.h"
 #include "check/mail_check.h"
 #include "tools/host/commands/address_ids.h"
+#include "tools/host/commands/entry_index.h"
 #include "tools/host/commands/judge.h"
 #include "tools/host/mail/mail_addresses.h"
 #include "tools/host/mail/mail_inputs.h"
@@ -137,23 +140,30 @@ class Learner {
             ++proposal_.spamWithoutHeaders;
             return;
         }
+        // Each entry that stands in one of the values lets the mail through, once.
+        ++spamStamp_;
         bool passed = false;
-        for (ProposedEntry& entry : proposal_.entries) {
-            const bool lets = std::any_of(values.begin(), values.end(), [&](const std::string* v) {
-                return ContainsNoCase(v->c_str(), entry.text.c_str()) != nullptr;
-            });
-            entry.spam += lets;
-            passed |= lets;
+        for (const std::string* value : values) {
+            // The plug-in is handed the value as a C string: it ends at a zero byte.
+            entryIndex_->Find(value->c_str(), std::strlen(value->c_str()),
+                              [&](uint32_t index, size_t, size_t) {
+                                  if (stamps_[index] == spamStamp_) return;
+                                  stamps_[index] = spamStamp_;
+                                  ++proposal_.entries[index].spam;
+                                  passed = true;
+                              });
         }
         proposal_.spamPassed += passed;
     }
 
-    void Propose(bool domains) {
+    void Propose(bool domains, ListedCheck listed) {
         std::vector<uint64_t> counts;
+        std::vector<const std::vector<uint32_t>*> members;  // each set's addresses
         std::vector<std::vector<uint32_t>> setsOf(addresses_.size());
         for (const auto& set : addressSets_) {
             for (const uint32_t id : set.first) setsOf[id].push_back(uint32_t(counts.size()));
             counts.push_back(set.second);
+            members.push_back(&set.first);
         }
         // An address counts only for the mails that name it whole: counting
         // those that name a longer address holding it would favour parts of
@@ -163,12 +173,17 @@ class Learner {
         Prune(chosen, counts.size());
         if (domains) Fold(chosen, setsOf);
         Prune(chosen, counts.size());
-        Count(chosen, counts);
-        for (size_t i = 0; i < proposal_.entries.size(); ++i) {
-            const std::string& text = proposal_.entries[i].text;
-            const size_t at = text.find('@');
-            byLocal_[text.substr(0, at)].push_back({i, text.substr(at)});
+        // From here on an entry lets through what the plug-in would let through.
+        std::vector<uint32_t> listedCovers = AsThePluginMatches(chosen, members, listed);
+        for (size_t set = 0; set < counts.size(); ++set) {
+            if (listedCovers[set]) proposal_.listedMails += counts[set];
         }
+        Prune(chosen, listedCovers);
+        Count(chosen, counts, listedCovers);
+        std::vector<std::string> texts;
+        for (const ProposedEntry& entry : proposal_.entries) texts.push_back(entry.text);
+        entryIndex_.reset(new EntryIndex(texts));
+        stamps_.assign(texts.size(), 0);
         others_.resize(proposal_.entries.size());
         for (const std::string& address : addresses_) Note(address);
         for (const std::string& address : seen_) Note(address);
@@ -180,6 +195,11 @@ class Learner {
     void CountLookAlikes() {
         for (size_t i = 0; i < proposal_.entries.size(); ++i) {
             ProposedEntry& entry = proposal_.entries[i];
+            // A domain entry's own addresses are what the user asked to fold: no news.
+            const auto from = foldedFrom_.find(entry.text);
+            if (from != foldedFrom_.end()) {
+                for (const std::string& address : from->second) others_[i].erase(address);
+            }
             entry.inside = others_[i].size();
             if (entry.inside > 0)
                 entry.example = *std::min_element(others_[i].begin(), others_[i].end());
@@ -226,9 +246,13 @@ class Learner {
         return chosen;
     }
 
-    // Drops, latest first, each entry whose mails others all let through.
     static void Prune(std::vector<Choice>& chosen, size_t setCount) {
-        std::vector<uint32_t> coverers(setCount, 0);
+        Prune(chosen, std::vector<uint32_t>(setCount, 0));
+    }
+
+    // Drops, latest first, each entry whose mails others all let through; the
+    // list lets through those sets that coverers holds 1 for.
+    static void Prune(std::vector<Choice>& chosen, std::vector<uint32_t> coverers) {
         for (const Choice& choice : chosen) {
             for (const uint32_t set : choice.sets) ++coverers[set];
         }
@@ -248,15 +272,21 @@ class Learner {
     void Fold(std::vector<Choice>& chosen, const std::vector<std::vector<uint32_t>>& setsOf) {
         std::map<std::string, int> perDomain;
         for (const Choice& choice : chosen) ++perDomain[choice.text.substr(choice.text.find('@'))];
+        // Every address seen at a folded domain, found once for all of them.
+        std::unordered_map<std::string, std::vector<uint32_t>> atDomain;
+        for (const auto& domain : perDomain) {
+            if (domain.second >= 3) atDomain[domain.first];
+        }
+        for (uint32_t id = 0; id < addresses_.size(); ++id) {
+            const std::string& address = addresses_[id];
+            const auto domain = atDomain.find(address.substr(address.find('@')));
+            if (domain != atDomain.end()) domain->second.push_back(id);
+        }
         std::vector<Choice> folded;
         for (const auto& domain : perDomain) {
             if (domain.second < 3) continue;
             Choice entry{domain.first, {}};
-            for (uint32_t id = 0; id < addresses_.size(); ++id) {
-                const std::string& address = addresses_[id];
-                if (address.compare(address.find('@'), std::string::npos, domain.first) != 0) {
-                    continue;
-                }
+            for (const uint32_t id : atDomain[domain.first]) {
                 entry.sets.insert(entry.sets.end(), setsOf[id].begin(), setsOf[id].end());
             }
             std::sort(entry.sets.begin(), entry.sets.end());
@@ -265,15 +295,54 @@ class Learner {
         }
         // Folded entries go first, so that pruning weighs the addresses before them.
         for (Choice& choice : chosen) {
-            if (perDomain[choice.text.substr(choice.text.find('@'))] < 3) {
+            const std::string domain = choice.text.substr(choice.text.find('@'));
+            if (perDomain[domain] < 3) {
                 folded.push_back(std::move(choice));
+            } else {
+                foldedFrom_[domain].insert(choice.text);
             }
         }
         chosen = std::move(folded);
     }
 
-    void Count(const std::vector<Choice>& chosen, const std::vector<uint64_t>& counts) {
-        std::vector<uint32_t> coverers(counts.size(), 0);
+    // Each entry's sets become those that hold an address it stands in, which
+    // the plug-in surely lets through for it: the greedy choice, which weighs
+    // whole addresses only, may have kept an entry that another one, or the
+    // user's list, makes needless. Returns 1 for each set that the list lets
+    // through, 0 for the others.
+    std::vector<uint32_t> AsThePluginMatches(
+        std::vector<Choice>& chosen, const std::vector<const std::vector<uint32_t>*>& members,
+        ListedCheck listed) {
+        std::vector<std::string> texts;
+        for (const Choice& choice : chosen) texts.push_back(choice.text);
+        EntryIndex index(texts);
+        std::vector<std::vector<uint32_t>> inside(addresses_.size());  // entries by address
+        std::vector<bool> listedLets(addresses_.size(), false);
+        for (uint32_t id = 0; id < addresses_.size(); ++id) {
+            const std::string& address = addresses_[id];
+            index.Find(address.data(), address.size(),
+                       [&](uint32_t entry, size_t, size_t) { inside[id].push_back(entry); });
+            listedLets[id] = listed && listed(address);
+        }
+        for (Choice& choice : chosen) choice.sets.clear();
+        std::vector<uint32_t> listedCovers(members.size(), 0);
+        std::vector<uint32_t> stamps(chosen.size(), 0);
+        for (uint32_t set = 0; set < members.size(); ++set) {
+            for (const uint32_t id : *members[set]) {
+                listedCovers[set] |= listedLets[id] ? 1 : 0;
+                for (const uint32_t entry : inside[id]) {
+                    if (stamps[entry] == set + 1) continue;
+                    stamps[entry] = set + 1;
+                    chosen[entry].sets.push_back(set);
+                }
+            }
+        }
+        return listedCovers;
+    }
+
+    // The columns; the list lets through the sets listedCovers holds 1 for.
+    void Count(const std::vector<Choice>& chosen, const std::vector<uint64_t>& counts,
+               std::vector<uint32_t> coverers) {
         for (const Choice& choice : chosen) {
             for (const uint32_t set : choice.sets) ++coverers[set];
         }
@@ -294,21 +363,13 @@ class Learner {
 
     // Records the address as another one that a proposed entry lets through,
     // for each entry it holds but is not: the plug-in matches an entry as a
-    // part, so those entries let its mail through too. Addresses hold one "@",
-    // and so do entries; the two are lined up at it.
+    // part, so those entries let its mail through too.
     void Note(const std::string& address) {
-        const size_t at = address.find('@');
-        if (at == std::string::npos) return;
-        for (size_t begin = 0; begin <= at; ++begin) {
-            local_.assign(address, begin, at - begin);  // no allocation per part
-            const auto local = byLocal_.find(local_);
-            if (local == byLocal_.end()) continue;
-            for (const LocalPart& entry : local->second) {
-                if (address.compare(at, entry.domain.size(), entry.domain) != 0) continue;
-                if (begin == 0 && entry.domain.size() == address.size() - at) continue;  // itself
-                others_[entry.index].insert(address);
-            }
-        }
+        entryIndex_->Find(address.data(), address.size(),
+                          [&](uint32_t index, size_t begin, size_t end) {
+                              if (begin == 0 && end == address.size()) return;  // itself
+                              others_[index].insert(address);
+                          });
     }
 
     // The mail's headers into headers_; false, said, when its block was too
@@ -349,26 +410,27 @@ class Learner {
     // the good mails outside addresses_ until the proposal is made.
     FoundAddresses all_;
     std::unordered_set<std::string> seen_;
-    struct LocalPart {
-        size_t index;        // in proposal_.entries
-        std::string domain;  // from the "@" on
-    };
-    std::unordered_map<std::string, std::vector<LocalPart>> byLocal_;  // entries by local part
-    std::vector<std::unordered_set<std::string>> others_;              // by entry
-    std::string local_;                                                // Note's own
+    // The proposed entries, to find them inside addresses and header values;
+    // stamps_ tells which already let the spam mail spamStamp_ through.
+    std::unique_ptr<EntryIndex> entryIndex_;
+    std::vector<uint64_t> stamps_;
+    uint64_t spamStamp_ = 0;
+    std::vector<std::unordered_set<std::string>> others_;  // by entry
+    // The chosen addresses each "@domain" entry stands for.
+    std::unordered_map<std::string, std::unordered_set<std::string>> foldedFrom_;
 };
 
 }  // namespace
 
 Proposal Learn(const std::vector<std::string>& good, const std::vector<std::string>& spam,
-               bool domains, std::FILE* err, std::FILE* progressTo) {
+               bool domains, std::FILE* err, std::FILE* progressTo, ListedCheck listed) {
     Proposal proposal;
     {
         Learner learner(proposal, err, progressTo);
         learner.Read(good, [&](const std::string& label, const char* data, size_t size) {
             learner.LearnFromGoodMail(label, data, size);
         });
-        learner.Propose(domains);
+        learner.Propose(domains, listed);
         learner.Read(spam, [&](const std::string& label, const char* data, size_t size) {
             learner.TestOnSpamMail(label, data, size);
         });
@@ -384,7 +446,7 @@ Proposal LearnFromMails(const std::vector<std::string>& good, bool domains) {
         for (size_t i = 0; i < good.size(); ++i) {
             learner.LearnFromGoodMail(std::to_string(i + 1), good[i].data(), good[i].size());
         }
-        learner.Propose(domains);
+        learner.Propose(domains, nullptr);
         learner.CountLookAlikes();
     }
     return proposal;

@@ -87,8 +87,10 @@ int main(int argc, char** argv) {
         }
         case Command::kLearn:
             try {
-                const Proposal proposal =
-                    Learn(line.paths, line.spamPaths, line.domains, stderr, progressTo);
+                // What --write adds is weighed against what the list lets through already.
+                const bool weighList = line.write && LoadListFile(listPath);
+                const Proposal proposal = Learn(line.paths, line.spamPaths, line.domains, stderr,
+                                                progressTo, weighList ? ListLetsThrough : nullptr);
                 PrintProposal(proposal, !line.spamPaths.empty(), listOnly, stdout);
                 status = proposal.unreadable > 0 ? 1 : 0;
                 std::fflush(stdout);  // before what WriteProposal may say on stderr
