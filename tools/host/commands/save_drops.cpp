@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "addresses/ascii_case.h"
 #include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "tools/host/commands/list_health.h"
@@ -71,96 +70,17 @@ std::string Lines(const std::vector<size_t>& numbers) {
     return said;
 }
 
-void PutUtf8(uint32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// One line of a marked file as UTF-8 for the output, whatever the code page:
-// what does not decode shows as '?', and a long line is cut.
-std::string ShownLine(const std::string& bytes, size_t start, size_t end, ListEncoding encoding) {
-    constexpr size_t kShownCharacters = 60;
-    std::string shown;
-    const bool utf8 = encoding == ListEncoding::Utf8Marked;
-    const char* const cr = encoding == ListEncoding::Utf16Be ? "\0\r" : "\r\0";
-    if (end - start >= (utf8 ? 1u : 2u) &&
-        (utf8 ? bytes[end - 1] == '\r' : std::memcmp(bytes.data() + end - 2, cr, 2) == 0)) {
-        end -= utf8 ? 1 : 2;  // the line end's CR
-    }
-    size_t characters = 0;
-    size_t at = start;
-    for (; at < end && characters < kShownCharacters; ++characters) {
-        uint32_t c = '?';
-        size_t length = 1;
-        const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-        if (utf8) {
-            const unsigned char lead = byte(at);
-            const size_t need = lead < 0x80    ? 0
-                                : lead >= 0xF0 ? 3
-                                : lead >= 0xE0 ? 2
-                                : lead >= 0xC2 ? 1
-                                               : 9;
-            size_t good = 0;
-            while (need < 9 && good < need && at + 1 + good < end &&
-                   (byte(at + 1 + good) & 0xC0) == 0x80)
-                ++good;
-            if (need == 0) {
-                c = lead;
-            } else if (need < 9 && good == need && lead < 0xF5) {
-                c = lead & (0x3F >> need);
-                for (size_t i = 1; i <= need; ++i) c = c << 6 | (byte(at + i) & 0x3F);
-                length = need + 1;
-                if (c >= 0xD800 && c < 0xE000) c = '?';
-            }
-        } else {
-            if (at + 1 >= end) break;  // an odd last byte
-            const bool big = encoding == ListEncoding::Utf16Be;
-            const auto unitAt = [&](size_t i) {
-                return static_cast<char16_t>(big ? byte(i) << 8 | byte(i + 1)
-                                                 : byte(i + 1) << 8 | byte(i));
-            };
-            const char16_t unit = unitAt(at);
-            length = 2;
-            if (IsHighSurrogate(unit) && at + 3 < end && IsLowSurrogate(unitAt(at + 2))) {
-                c = 0x10000 + ((unit - 0xD800u) << 10) + (unitAt(at + 2) - 0xDC00u);
-                length = 4;
-            } else if (!IsHighSurrogate(unit) && !IsLowSurrogate(unit)) {
-                c = unit;
-            }
-        }
-        PutUtf8(c, shown);
-        at += length;
-    }
-    return ShowEntry(shown) + (at < end && characters == kShownCharacters ? "..." : "");
-}
-
-struct LostLine {
-    size_t number;
-    std::string shown;
-};
-
-// The lines of a marked file that do not convert to the code page: each line
-// read again on its own, after the file's mark, by the plug-in's reader.
-std::vector<LostLine> UnconvertibleLines(const std::string& bytes, ListEncoding encoding) {
+// The numbers of the lines of a marked file that do not convert to the code
+// page: each line read again on its own, after the file's mark, by the
+// plug-in's reader. Only numbers: showing their text would take a second
+// decoder of the list file's encodings.
+std::vector<size_t> UnconvertibleLines(const std::string& bytes, ListEncoding encoding) {
     if (encoding == ListEncoding::Bytes) return {};  // nothing is converted
     const size_t mark = encoding == ListEncoding::Utf8Marked ? 3 : 2;
     const size_t unit = encoding == ListEncoding::Utf8Marked ? 1 : 2;
     const char lineFeed[2] = {encoding == ListEncoding::Utf16Be ? '\0' : '\n',
                               encoding == ListEncoding::Utf16Be ? '\n' : '\0'};
-    std::vector<LostLine> lines;
+    std::vector<size_t> lines;
     size_t number = 1;
     for (size_t start = mark; start < bytes.size(); ++number) {
         size_t end = start;
@@ -172,9 +92,7 @@ std::vector<LostLine> UnconvertibleLines(const std::string& bytes, ListEncoding 
         reader.Feed(bytes.data(), mark);
         reader.Feed(bytes.data() + start, end - start);
         reader.Finish();
-        if (reader.losses() & kLostUnconvertible) {
-            lines.push_back({number, ShownLine(bytes, start, end, encoding)});
-        }
+        if (reader.losses() & kLostUnconvertible) lines.push_back(number);
         start = end + unit;
     }
     return lines;
@@ -226,16 +144,8 @@ std::vector<std::string> WhatASaveDrops(const std::string& bytes) {
         }
     }
     if (losses & kLostUnconvertible) {
-        const std::vector<LostLine> lines = UnconvertibleLines(bytes, reader.encoding());
-        std::vector<size_t> numbers;
-        std::string shown;
-        for (const LostLine& line : lines) {
-            numbers.push_back(line.number);
-            if (numbers.size() <= kMaxNamed) shown += (shown.empty() ? " (" : ", ") + line.shown;
-        }
-        if (!shown.empty()) shown += ")";
-        drops.push_back((lines.empty() ? std::string("the end of the file") : Lines(numbers)) +
-                        shown +
+        const std::vector<size_t> lines = UnconvertibleLines(bytes, reader.encoding());
+        drops.push_back((lines.empty() ? std::string("the end of the file") : Lines(lines)) +
                         ", with letters your system's code page has no form for, or broken text");
     }
     std::vector<size_t> zeroes, long_;
