@@ -247,7 +247,7 @@ void MailSplitter::TooLarge() {
 
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
                       std::string& failure, ProgressLine* progress) {
-    if (file.leftOut) {
+    if (file.leftOut != LeftOut::kNone) {
         failure = file.note;
         return ReadOutcome::kNotMail;
     }
@@ -267,7 +267,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     }
     // Whatever stands before an mbox's first mail is no mail; the lines that hold
     // something are counted for the note.
-    size_t start = MboxStart(chunk.data(), got);
+    size_t start = file.oneMail ? std::string::npos : MboxStart(chunk.data(), got);
     const bool mbox = start != std::string::npos;
     if (!mbox) start = ByteOrderMarkLength(chunk.data(), got);
     size_t junkLines = 0;

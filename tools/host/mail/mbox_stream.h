@@ -25,7 +25,8 @@ enum class ReadOutcome { kRead, kNotMail, kFailed };
 
 class ProgressLine;
 
-// Hands every mail of the file to sink, in file order. kNotMail: an empty file,
+// Hands every mail of the file to sink, in file order: a file marked oneMail
+// as one mail, its "From " line as the envelope. kNotMail: an empty file,
 // a file left out by CollectInputs, or a file found in a folder that does not
 // start like a mail; such files are passed over. kFailed: the reason is in
 // failure; mails read before a read error have already gone to sink. Every byte
