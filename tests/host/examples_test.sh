@@ -178,7 +178,8 @@ echo "lint: every unhealthy entry named"
 cd "$work"
 s=store
 mkdir -p $s/names $s/maildir/cur $s/maildir/new $s/maildir/tmp $s/maildir/.Sent/cur \
-    $s/maildir/.Sent/new $s/maildir/.Archive.2023/cur $s/thunderbird/Inbox.sbd
+    $s/maildir/.Sent/new $s/maildir/.Archive.2023/cur $s/maildir/.Junk/cur $s/maildir/.Junk/new \
+    $s/thunderbird/Inbox.sbd
 mail() { printf "$2" >"$s/$1"; }
 mail names/café.eml 'To: ann.lee@example.com\n\n'
 mail names/Почта.eml 'To: bob@example.com\n\n'
@@ -191,6 +192,7 @@ mail maildir/cur/1 'To: ann.lee@example.com\n\n'
 mail maildir/new/2 'To: x@example.com\n\n'
 mail maildir/tmp/3 'To: x@example.com\n\n'
 mail maildir/.Sent/cur/4 'To: tom@lee-family.example.net\n\n'
+mail maildir/.Junk/cur/7 'From env Mon Jan  1 10:00:00 2024\nTo: junk.victim@spam.example\n\nFrom b\nTo: body.only@spam.example\n'
 mail maildir/.Archive.2023/cur/5 'To: x@example.com\n\n'
 mail maildir/.Archive.2023/cur/6 'To : ann.lee@example.com\n\n'
 mail maildir/.uidvalidity '1\n'
@@ -210,6 +212,7 @@ pass  store\export.mbox [1]
 spam  store\export.mbox [2]
 quorvel-host: store\export.mbox: 1 line before the first mail left out
 spam  store\maildir\.Archive.2023\cur\5
+spam  store\maildir\.Junk\cur\7
 pass  store\maildir\.Sent\cur\4
 pass  store\maildir\cur\1
 quorvel-host: store\maildir\loop: a link to a folder already read, left out
@@ -221,9 +224,26 @@ spam  store\names\🎉 sale.eml
 pass  store\thunderbird\Inbox [1]
 spam  store\thunderbird\Inbox [2]
 spam  store\thunderbird\Inbox.sbd\Work [1]
-14 mails: 7 spam, 7 passed, 0 unreadable (6 other files left out)
+15 mails: 8 spam, 7 passed, 0 unreadable (5 other files left out, 1 link not followed)
 END
 diff -u "$work/expected" "$work/output.txt" || fail "the store was not read as it is"
+
+# learn reads the same store but its folders of spam and sent mail, which it
+# names; a folder named on the command line is read whatever its name.
+wine "$work/quorvel-host.exe" learn store >"$work/output" 2>&1 || fail "learn on the store failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+for folder in .Junk .Sent; do
+    grep -qF "quorvel-host: store\\maildir\\$folder: by its name a folder of spam, deleted, sent or unsent mail, left out; name it to read it" \
+        "$work/output.txt" || fail "learn does not say it left out $folder"
+done
+grep -qE '^  (junk.victim@spam.example|tom@lee-family.example.net) ' "$work/output.txt" &&
+    fail "learn proposes an address from Junk or Sent"
+grep -q '^  ann.lee@example.com ' "$work/output.txt" || fail "learn over the store lost the good mail"
+wine "$work/quorvel-host.exe" learn store 'store\maildir\.Junk' >"$work/output" 2>&1 ||
+    fail "learn on a named Junk folder failed"
+tr -d '\r' <"$work/output" >"$work/output.txt"
+grep -q '^  junk.victim@spam.example ' "$work/output.txt" || fail "a Junk folder named is not read"
+grep -q '^  body.only@spam.example ' "$work/output.txt" && fail "a Maildir file was read as an mbox"
 
 # Wildcards, matched without regard to case, a folder among what they match;
 # names on the command line in any

@@ -40,14 +40,17 @@ class InputsTest : public ::testing::Test {
     TempFolder folder_;
 };
 
-// What CollectInputs found below the folder, "-" before what it leaves out.
+// What CollectInputs found below the folder, "-" before what it leaves out,
+// "=" before a file it marks as one mail.
 std::vector<std::string> Found(const std::string& root, const std::string& path,
-                               std::vector<InputError>& errors) {
+                               std::vector<InputError>& errors,
+                               FolderChoice choice = FolderChoice::kEvery) {
     std::vector<InputFile> files;
-    CollectInputs(path, files, errors);
+    CollectInputs(path, files, errors, choice);
     std::vector<std::string> found;
     for (const InputFile& file : files) {
-        found.push_back((file.leftOut ? "-" : "") + Below(root, file.path));
+        const char* mark = file.leftOut != LeftOut::kNone ? "-" : file.oneMail ? "=" : "";
+        found.push_back(mark + Below(root, file.path));
         EXPECT_FALSE(file.given) << file.path;
     }
     return found;
@@ -81,10 +84,53 @@ TEST_F(InputsTest, WalksFoldersInNameOrderSkippingHiddenAndMaildirTmp) {
         Found(Root(), Root(), errors),
         (std::vector<std::string>{
             "-/.git", "/a.eml", "/b.eml", "/list/02", "/list/10", "-/mail/.Sent", "/mail/tmp/kept",
-            "/maildir/.Archive.2023/cur/7", "/maildir/.Sent/cur/4", "/maildir/.Sent/new/5",
-            "-/maildir/.Trash", "-/maildir/.uidvalidity", "/maildir/cur/1!2,S", "/maildir/new/2",
+            "=/maildir/.Archive.2023/cur/7", "=/maildir/.Sent/cur/4", "=/maildir/.Sent/new/5",
+            "-/maildir/.Trash", "-/maildir/.uidvalidity", "=/maildir/cur/1!2,S", "=/maildir/new/2",
             "/thunderbird/Inbox", "-/thunderbird/Inbox.msf", "/thunderbird/Inbox.sbd/Work",
             "-/thunderbird/Inbox.sbd/Work.MSF"}));
+    EXPECT_TRUE(errors.empty());
+}
+
+// Learn's walk: a Thunderbird profile and a Maildir++ root, each with folders
+// of spam, sent and deleted mail, some nested.
+TEST_F(InputsTest, AWalkForGoodMailLeavesOutTheFoldersThatHoldNone) {
+    for (const char* mbox :
+         {"tb/Inbox", "tb/Junk", "tb/Sent", "tb/Sentinel", "tb/Trash.sbd/Old",
+          "tb/Archive.sbd/2023", "tb/Archive.sbd/Spam", "tb/Archive.sbd/DRAFTS"}) {
+        Make(mbox, "From a\nTo: x\n");
+    }
+    Make("tb/Junk.msf", "");
+    for (const char* mail : {"md/cur/1", "md/new/2", "md/.Junk/cur/3", "md/.Sent/cur/4",
+                             "md/.Archive.Junk/cur/5", "md/.Junk.Old/cur/6", "md/.Archive/cur/7",
+                             "md/.Sent Items/new/8", "md/.deleted items/cur/9", "md/Spam/cur/10"}) {
+        Make(mail);
+    }
+    MakeFolder("md/.Junk/new");
+    std::vector<InputError> errors;
+    EXPECT_EQ(Found(Root(), Root(), errors, FolderChoice::kGoodMailOnly),
+              (std::vector<std::string>{
+                  "=/md/.Archive/cur/7", "-/md/.Archive.Junk", "-/md/.Junk", "-/md/.Junk.Old",
+                  "-/md/.Sent", "-/md/.Sent Items", "-/md/.deleted items", "-/md/Spam",
+                  "=/md/cur/1", "=/md/new/2", "/tb/Archive.sbd/2023", "-/tb/Archive.sbd/DRAFTS",
+                  "-/tb/Archive.sbd/Spam", "/tb/Inbox", "-/tb/Junk", "-/tb/Junk.msf", "-/tb/Sent",
+                  "/tb/Sentinel", "-/tb/Trash.sbd"}));
+    EXPECT_EQ(Found(Root(), Root(), errors).size(), 19u) << "every folder read for check";
+    EXPECT_TRUE(errors.empty());
+
+    std::vector<InputFile> files;
+    CollectInputs(folder_.File("tb"), files, errors, FolderChoice::kGoodMailOnly);
+    EXPECT_EQ(files[2].note,
+              "by its name a folder of spam, deleted, sent or unsent mail, left out; name it to "
+              "read it");
+    // Named on the command line, such a folder is read, and so is what it holds.
+    EXPECT_EQ(Found(Root(), folder_.File("md/.Junk"), errors, FolderChoice::kGoodMailOnly),
+              std::vector<std::string>{"=/md/.Junk/cur/3"});
+    EXPECT_EQ(Found(Root(), folder_.File("tb/Trash.sbd"), errors, FolderChoice::kGoodMailOnly),
+              std::vector<std::string>{"/tb/Trash.sbd/Old"});
+    files.clear();
+    CollectInputs(folder_.File("tb/Junk"), files, errors, FolderChoice::kGoodMailOnly);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].leftOut, LeftOut::kNone);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -136,17 +182,21 @@ struct Read {
     std::string failure;
 };
 
-Read ReadAll(const std::string& path, bool given) {
+Read ReadAll(const InputFile& file) {
     Read read;
     uint64_t bytes = 0;
     read.outcome = ReadMails(
-        {path, given},
+        file,
         [&](const std::string& label, const char* headers, size_t size) {
             read.labels.push_back(label);
             read.blocks.push_back(headers ? std::string(headers, size) : "(too large)");
         },
         bytes, read.failure);
     return read;
+}
+
+Read ReadAll(const std::string& path, bool given) {
+    return ReadAll(InputFile(path, given));
 }
 
 TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
@@ -179,6 +229,21 @@ TEST_F(InputsTest, ReadsHeaderBlocksOrSaysWhyNot) {
     EXPECT_EQ(read.blocks, (std::vector<std::string>{"To: x\n", "To: y\n\n"}));
     EXPECT_EQ(Below(Root(), read.labels[0]), "/export.mbox [1]");
     EXPECT_EQ(read.failure, "2 lines before the first mail left out");
+
+    // A Maildir file is one mail, whose "From " line is its envelope, found in
+    // a walk or named.
+    Make("maildir/cur/1!2,S", "From env\nTo: a\n\nbody\nFrom b\nTo: x\n\n");
+    Make("maildir/new/2", "");
+    std::vector<InputFile> files;
+    std::vector<InputError> errors;
+    CollectInputs(folder_.File("maildir"), files, errors);
+    CollectInputs(folder_.File("maildir/cur/1!2,S"), files, errors);
+    ASSERT_EQ(files.size(), 3u);
+    for (const InputFile& file : {files[0], files[2]}) {
+        read = ReadAll(file);
+        EXPECT_EQ(read.blocks, std::vector<std::string>{"From env\nTo: a\n\n"}) << file.given;
+        EXPECT_EQ(Below(Root(), read.labels[0]), "/maildir/cur/1!2,S");
+    }
 
     read = ReadAll(folder_.File("missing.eml"), true);
     EXPECT_EQ(read.outcome, ReadOutcome::kFailed);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,58 +27,67 @@ TEST(ParseHeaders, ReadsTheHeaderBlock) {
         const char* what;
         std::string mail;
         Pairs expected;
-    } cases[] = {{"LF lines, body not read",
-                  "To: ann@example.com\nSubject: hi\n\nCc: not@example.com\n",
-                  {{"To", "ann@example.com"}, {"Subject", "hi"}}},
-                 {"CR LF lines",
-                  "To: ann@example.com\r\nSubject: hi\r\n\r\nCc: not@example.com\r\n",
-                  {{"To", "ann@example.com"}, {"Subject", "hi"}}},
-                 {"folded with blanks and tabs, CR LF",
-                  "To: Ann <ann@example.com>,\r\n  Bob <bob@example.com>\r\n\tCarl\r\n\r\n",
-                  {{"To", "Ann <ann@example.com>,  Bob <bob@example.com>\tCarl"}}},
-                 {"blanks around the value go",
-                  "To:  ann@example.com \t\nCc:\n",
-                  {{"To", "ann@example.com"}, {"Cc", ""}}},
-                 {"a line without colon is the body of a mail that lacks its empty line",
-                  "To: a@example.com\nnot a header\n b@example.com\nCc: c@example.com\n",
-                  {{"To", "a@example.com"}}},
-                 {"a body line after the headers is never one of them",
-                  "To: deals@shop.example\nSubject: offer\nHello.\nTo: ann.lee@example.com\n",
-                  {{"To", "deals@shop.example"}, {"Subject", "offer"}}},
-                 {"a blank before the colon makes no field",
-                  "Cc: c@example.com\nTo : a@example.com\nCc: d@example.com\n",
-                  {{"Cc", "c@example.com"}}},
-                 {"a byte outside printable ASCII makes no name",
-                  "To: a\nFr\xF6m: x\nCc: b\n",
-                  {{"To", "a"}}},
-                 {"a line of blanks continues the header, it does not end the block",
-                  "To: a\n \t\nCc: b\n\nCc: body\n",
-                  {{"To", "a"}, {"Cc", "b"}}},
-                 {"a From line inside the block is dropped",
-                  "To: a\nFrom x Mon Jan  1 10:00:00 2024\nCc: b\n",
-                  {{"To", "a"}, {"Cc", "b"}}},
-                 {"a byte-order mark before the first field is passed over",
-                  "\xEF\xBB\xBFTo: a\nCc: b\n",
-                  {{"To", "a"}, {"Cc", "b"}}},
-                 {"no name before the colon",
-                  ": orphan\n continued\nTo: a@example.com\n",
-                  {{"To", "a@example.com"}}},
-                 {"continuation before any header",
-                  " stray\nTo: a@example.com\n",
-                  {{"To", "a@example.com"}}},
-                 {"no body and no line end at the end",
-                  "Subject: only headers\nTo: a@example.com",
-                  {{"Subject", "only headers"}, {"To", "a@example.com"}}},
-                 {"the colon in the value stays",
-                  "Received: from x by y; Mon, 1 Jan 2024 10:00:00 +0000\n",
-                  {{"Received", "from x by y; Mon, 1 Jan 2024 10:00:00 +0000"}}},
-                 {"8-bit bytes are kept exactly",
-                  "To: J\xF6rg \xE4\xFF <j@example.com>\n",
-                  {{"To", "J\xF6rg \xE4\xFF <j@example.com>"}}},
-                 {"a bare CR stays in the value", "To: a\rb\n", {{"To", "a\rb"}}},
-                 {"empty mail", "", {}},
-                 {"empty first line: no headers", "\nTo: a@example.com\n", {}},
-                 {"CR LF empty line ends the block", "To: a\r\n\r\n b\r\n", {{"To", "a"}}}};
+    } cases[] = {
+        {"LF lines, body not read",
+         "To: ann@example.com\nSubject: hi\n\nCc: not@example.com\n",
+         {{"To", "ann@example.com"}, {"Subject", "hi"}}},
+        {"CR LF lines",
+         "To: ann@example.com\r\nSubject: hi\r\n\r\nCc: not@example.com\r\n",
+         {{"To", "ann@example.com"}, {"Subject", "hi"}}},
+        {"folded with blanks and tabs, CR LF",
+         "To: Ann <ann@example.com>,\r\n  Bob <bob@example.com>\r\n\tCarl\r\n\r\n",
+         {{"To", "Ann <ann@example.com>,  Bob <bob@example.com>\tCarl"}}},
+        {"blanks around the value go",
+         "To:  ann@example.com \t\nCc:\n",
+         {{"To", "ann@example.com"}, {"Cc", ""}}},
+        {"a line without colon is the body of a mail that lacks its empty line",
+         "To: a@example.com\nnot a header\n b@example.com\nCc: c@example.com\n",
+         {{"To", "a@example.com"}}},
+        {"a body line after the headers is never one of them",
+         "To: deals@shop.example\nSubject: offer\nHello.\nTo: ann.lee@example.com\n",
+         {{"To", "deals@shop.example"}, {"Subject", "offer"}}},
+        {"a blank before the colon makes no field",
+         "Cc: c@example.com\nTo : a@example.com\nCc: d@example.com\n",
+         {{"Cc", "c@example.com"}}},
+        {"a byte outside printable ASCII makes no name",
+         "To: a\nFr\xF6m: x\nCc: b\n",
+         {{"To", "a"}}},
+        {"a line of blanks continues the header, it does not end the block",
+         "To: a\n \t\nCc: b\n\nCc: body\n",
+         {{"To", "a"}, {"Cc", "b"}}},
+        {"a From line inside the block is dropped",
+         "To: a\nFrom x Mon Jan  1 10:00:00 2024\nCc: b\n",
+         {{"To", "a"}, {"Cc", "b"}}},
+        {"a byte-order mark before the first field is passed over",
+         "\xEF\xBB\xBFTo: a\nCc: b\n",
+         {{"To", "a"}, {"Cc", "b"}}},
+        {"no name before the colon",
+         ": orphan\n continued\nTo: a@example.com\n",
+         {{"To", "a@example.com"}}},
+        {"continuation before any header",
+         " stray\nTo: a@example.com\n",
+         {{"To", "a@example.com"}}},
+        {"no body and no line end at the end",
+         "Subject: only headers\nTo: a@example.com",
+         {{"Subject", "only headers"}, {"To", "a@example.com"}}},
+        {"the colon in the value stays",
+         "Received: from x by y; Mon, 1 Jan 2024 10:00:00 +0000\n",
+         {{"Received", "from x by y; Mon, 1 Jan 2024 10:00:00 +0000"}}},
+        {"8-bit bytes are kept exactly",
+         "To: J\xF6rg \xE4\xFF <j@example.com>\n",
+         {{"To", "J\xF6rg \xE4\xFF <j@example.com>"}}},
+        {"a bare CR ends the line",
+         "Subject: hi\rTo: stranger@x.com\n\nbody",
+         {{"Subject", "hi"}, {"To", "stranger@x.com"}}},
+        {"the line after a bare CR may be the body", "To: a\rb\n", {{"To", "a"}}},
+        {"CR only: the block ends at its empty line",
+         "To: a@x.com\rSubject: s\r\tmore\r\rTo: body@x.com\r",
+         {{"To", "a@x.com"}, {"Subject", "s\tmore"}}},
+        {"CR before CR LF is a line and an empty line", "To: a\r\r\nCc: b\n\n", {{"To", "a"}}},
+        {"an envelope line ended by a bare CR", "From env\rTo: a\n\n", {{"To", "a"}}},
+        {"empty mail", "", {}},
+        {"empty first line: no headers", "\nTo: a@example.com\n", {}},
+        {"CR LF empty line ends the block", "To: a\r\n\r\n b\r\n", {{"To", "a"}}}};
     for (const auto& c : cases) EXPECT_EQ(Parse(c.mail), c.expected) << c.what;
 }
 
@@ -133,17 +143,24 @@ class ScanTest : public ::testing::TestWithParam<bool> {
 INSTANTIATE_TEST_SUITE_P(Widths, ScanTest, ::testing::Values(true, false));
 
 // Every alignment, length and place of the byte against the plain answer.
-TEST_P(ScanTest, FindByteAgreesWithAPlainSearchAtEveryAlignment) {
+TEST_P(ScanTest, FindByteAndFindLineEndAgreeWithAPlainSearchAtEveryAlignment) {
     std::string text;
     for (int i = 0; i < 80; ++i) text += static_cast<char>("ab\x80\xFF\x0B\t"[i % 6]);
     for (size_t at = 0; at <= 40; ++at) {
         std::string copy = text;
         if (at < 40) copy[at + 7] = '\n';
+        // A line end is either byte, whichever comes first.
+        if (at % 3 == 0 && at < 37) copy[at + 10] = '\r';
+        if (at % 3 == 1) copy[at + 3] = '\r';
         for (size_t begin = 0; begin < 8; ++begin) {
             for (size_t size = 0; begin + size <= 60; ++size) {
                 const char* data = copy.data() + begin;
                 const void* expected = std::memchr(data, '\n', size);
                 EXPECT_EQ(FindByte(data, size, '\n'), expected)
+                    << at << " " << begin << " " << size;
+                const char* end =
+                    std::find_if(data, data + size, [](char c) { return c == '\n' || c == '\r'; });
+                EXPECT_EQ(FindLineEnd(data, size), end == data + size ? nullptr : end)
                     << at << " " << begin << " " << size;
             }
         }
@@ -203,10 +220,46 @@ TEST(MailSplitter, SplitsOnFromLinesOnly) {
 TEST(MailSplitter, HandlesCrLfAndEdges) {
     EXPECT_EQ(Split("From a\r\nTo: x\r\n\r\nFrom b\r\nTo: y\r\n"),
               (std::vector<std::string>{"To: x\r\n\r\n", "To: y\r\n"}));
+    // Only a line feed starts an mbox line: a CR-only mail's body runs to the next one.
+    EXPECT_EQ(Split("From a\nTo: x\rCc: y\r\rbody\rFrom b\rTo: no\r\nFrom c\nTo: z\n"),
+              (std::vector<std::string>{"To: x\rCc: y\r\r", "To: z\n"}));
+    EXPECT_EQ(Split("From a\nSubject: s\rbody line\rFrom b\rTo: no\n"),
+              (std::vector<std::string>{"Subject: s\r"}));
+    EXPECT_EQ(Split("From a\rTo: lost\nCc: y\n"), (std::vector<std::string>{"Cc: y\n"}));
+    EXPECT_EQ(Split("From a\nTo: x\rFrom b\nCc: y\n"),
+              (std::vector<std::string>{"To: x\rFrom b\nCc: y\n"}));
+    EXPECT_EQ(Split("From a\r\nTo: x\r\r\nFrom b\nTo: y\r\n\r\n"),
+              (std::vector<std::string>{"To: x\r\r\n", "To: y\r\n\r\n"}));
     EXPECT_EQ(Split("From a"), (std::vector<std::string>{""}));
     EXPECT_EQ(Split("From a\nFrom b\n"), (std::vector<std::string>{"", ""}));
     EXPECT_TRUE(Split("").empty());
     EXPECT_EQ(Split("junk before\nFrom a\nTo: x\n"), (std::vector<std::string>{"To: x\n"}));
+}
+
+// Wherever the stream is cut, above all between a CR and its LF, the blocks
+// read the same as in one piece.
+TEST(MailSplitter, ReadsTheSameWhereverAPieceEnds) {
+    for (const std::string mbox :
+         {"From a\r\nTo: x\r\nCc: y\r\n\r\nbody\r\nFrom b\r\nTo: z\r\n",
+          "From a\nTo: x\rCc: y\r\rbody\rFrom b\rTo: no\r\nFrom c\rTo: lost\nCc: z\r",
+          "From a\nTo: x\rFrom b\nCc: y\r\r\nFrom c\nTo: z\r\n\tw\rx\n"}) {
+        const std::vector<std::string> whole = Split(mbox);
+        for (size_t cut = 1; cut < mbox.size(); ++cut) {
+            std::vector<std::string> mails;
+            const std::string path = "m";
+            const MailSink sink = [&](const std::string&, const char* headers, size_t size) {
+                mails.emplace_back(headers, size);
+            };
+            MailSplitter splitter(path, true, sink);
+            splitter.Feed(mbox.data(), cut);
+            splitter.Feed(mbox.data() + cut, mbox.size() - cut);
+            splitter.Finish();
+            ASSERT_EQ(mails.size(), whole.size()) << cut << " in " << mbox;
+            for (size_t i = 0; i < whole.size(); ++i) {
+                EXPECT_EQ(Parse(mails[i]), Parse(whole[i])) << cut << " in " << mbox;
+            }
+        }
+    }
 }
 
 TEST(MailKind, TellsMailFromOtherFiles) {

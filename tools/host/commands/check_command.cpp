@@ -55,7 +55,9 @@ void Unreadable(const std::string& path, const std::string& reason, std::FILE* o
 }
 
 // What was left out and why: no error, so the exit status stays.
-void Note(const std::string& path, const std::string& note, std::FILE* out, std::FILE* err) {
+void Note(const std::string& path, const std::string& note, std::FILE* out, std::FILE* err,
+          ProgressLine& progress) {
+    progress.Clear();
     std::fflush(out);
     std::fprintf(err, "quorvel-host: %s: %s\n", path.c_str(), note.c_str());
 }
@@ -74,11 +76,11 @@ void CheckFile(const InputFile& file, CheckMailFn check, bool explain, std::FILE
     std::string failure;
     switch (ReadMails(file, sink, bytes, failure, &progress)) {
         case ReadOutcome::kRead:
-            if (!failure.empty()) Note(file.path, failure, out, err);
+            if (!failure.empty()) Note(file.path, failure, out, err, progress);
             break;
         case ReadOutcome::kNotMail:
-            ++counts.skipped;
-            if (!failure.empty()) Note(file.path, failure, out, err);
+            ++(file.leftOut == LeftOut::kLink ? counts.links : counts.skipped);
+            if (!failure.empty()) Note(file.path, failure, out, err, progress);
             break;
         case ReadOutcome::kFailed:
             Unreadable(file.path, failure, out, err, counts, progress);
@@ -100,7 +102,7 @@ CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, b
     for (const std::string& path : paths) {
         std::vector<InputFile> files;
         std::vector<InputError> errors;
-        CollectInputs(path, files, errors);
+        CollectInputs(path, files, errors, FolderChoice::kEvery);
         for (const InputError& error : errors) {
             Unreadable(error.path, error.reason, out, err, counts, progress);
         }
@@ -114,10 +116,15 @@ CheckCounts RunCheck(CheckMailFn check, const std::vector<std::string>& paths, b
     }
     std::fprintf(out, "%d mail%s: %d spam, %d passed, %d unreadable", counts.mails,
                  counts.mails == 1 ? "" : "s", counts.spam, counts.passed, counts.unreadable);
+    if (counts.skipped > 0 || counts.links > 0) std::fprintf(out, " (");
     if (counts.skipped > 0) {
-        std::fprintf(out, " (%d other file%s left out)", counts.skipped,
+        std::fprintf(out, "%d other file%s left out", counts.skipped,
                      counts.skipped == 1 ? "" : "s");
     }
-    std::fprintf(out, "\n");
+    if (counts.skipped > 0 && counts.links > 0) std::fprintf(out, ", ");
+    if (counts.links > 0) {
+        std::fprintf(out, "%d link%s not followed", counts.links, counts.links == 1 ? "" : "s");
+    }
+    std::fprintf(out, counts.skipped > 0 || counts.links > 0 ? ")\n" : "\n");
     return counts;
 }

@@ -13,6 +13,7 @@ struct CheckCounts {
     int passed = 0;
     int unreadable = 0;  // files and folders that could not be read or found
     int skipped = 0;     // files in a folder that are not mail
+    int links = 0;       // links to a folder already read, not followed
 };
 
 // Prints one line per mail to out ("spam  PATH", "pass  PATH", a mail inside an

@@ -66,11 +66,11 @@ class Learner {
     Learner(Proposal& proposal, std::FILE* err, std::FILE* progressTo)
         : proposal_(proposal), err_(err), progress_(progressTo) {}
 
-    void Read(const std::vector<std::string>& paths, const MailSink& sink) {
+    void Read(const std::vector<std::string>& paths, FolderChoice choice, const MailSink& sink) {
         for (const std::string& path : paths) {
             std::vector<InputFile> files;
             std::vector<InputError> errors;
-            CollectInputs(path, files, errors);
+            CollectInputs(path, files, errors, choice);
             for (const InputError& error : errors) Unreadable(error.path, error.reason);
             for (const InputFile& file : files) {
                 std::string failure;
@@ -81,10 +81,14 @@ class Learner {
                     outcome = ReadOutcome::kFailed;
                     failure = "out of memory";
                 }
-                if (outcome == ReadOutcome::kNotMail) ++proposal_.skipped;
+                // A link not followed is no file left out.
+                if (outcome == ReadOutcome::kNotMail && file.leftOut != LeftOut::kLink) {
+                    ++proposal_.skipped;
+                }
                 if (outcome == ReadOutcome::kFailed) Unreadable(file.path, failure);
                 // What was left out and why: said, but not counted as unreadable.
                 if (outcome != ReadOutcome::kFailed && !failure.empty()) {
+                    progress_.Clear();
                     std::fprintf(err_, "quorvel-host: %s: %s\n", file.path.c_str(),
                                  failure.c_str());
                 }
@@ -427,13 +431,16 @@ Proposal Learn(const std::vector<std::string>& good, const std::vector<std::stri
     Proposal proposal;
     {
         Learner learner(proposal, err, progressTo);
-        learner.Read(good, [&](const std::string& label, const char* data, size_t size) {
-            learner.LearnFromGoodMail(label, data, size);
-        });
+        // Spam, sent and deleted mail would teach the list strangers' addresses.
+        learner.Read(good, FolderChoice::kGoodMailOnly,
+                     [&](const std::string& label, const char* data, size_t size) {
+                         learner.LearnFromGoodMail(label, data, size);
+                     });
         learner.Propose(domains, listed);
-        learner.Read(spam, [&](const std::string& label, const char* data, size_t size) {
-            learner.TestOnSpamMail(label, data, size);
-        });
+        learner.Read(spam, FolderChoice::kEvery,
+                     [&](const std::string& label, const char* data, size_t size) {
+                         learner.TestOnSpamMail(label, data, size);
+                     });
         learner.CountLookAlikes();
     }
     return proposal;

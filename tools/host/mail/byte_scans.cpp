@@ -32,6 +32,26 @@ const char* FindByteInWords(const char* data, const char* end, char c) {
     return nullptr;
 }
 
+const char* FindLineEndInWords(const char* data, const char* end) {
+    while (data < end && reinterpret_cast<uintptr_t>(data) % sizeof(size_t) != 0) {
+        if (*data == '\n' || *data == '\r') return data;
+        ++data;
+    }
+    constexpr size_t kOnes = ~size_t{0} / 0xFF;
+    constexpr size_t kHighs = kOnes * 0x80;
+    for (; static_cast<size_t>(end - data) >= sizeof(size_t); data += sizeof(size_t)) {
+        size_t word;
+        std::memcpy(&word, data, sizeof word);
+        const size_t lf = word ^ (kOnes * '\n');
+        const size_t cr = word ^ (kOnes * '\r');
+        if (((lf - kOnes) & ~lf & kHighs) | ((cr - kOnes) & ~cr & kHighs)) break;
+    }
+    for (; data < end; ++data) {
+        if (*data == '\n' || *data == '\r') return data;
+    }
+    return nullptr;
+}
+
 const char* NextPossibleSeparatorInWords(const char* line, const char* end) {
     while (end - line >= 5 && !IsFromLine(line, 5)) {
         const char* lf = FindByteInWords(line, end, '\n');
@@ -62,6 +82,18 @@ __attribute__((target("sse2"))) const char* FindByteSse2(const char* data, const
         if (hits != 0) return data + __builtin_ctz(static_cast<unsigned>(hits));
     }
     return FindByteInWords(data, end, c);
+}
+
+__attribute__((target("sse2"))) const char* FindLineEndSse2(const char* data, const char* end) {
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (; end - data >= 16; data += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+        const int hits =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
+        if (hits != 0) return data + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    return FindLineEndInWords(data, end);
 }
 
 // Every line feed of a 16-byte block judged at once: bodies are mostly short lines.
@@ -95,6 +127,13 @@ const char* FindByte(const char* data, size_t size, char c) {
     if (g_hasSse2) return FindByteSse2(data, data + size, c);
 #endif
     return FindByteInWords(data, data + size, c);
+}
+
+const char* FindLineEnd(const char* data, size_t size) {
+#ifdef QUORVEL_X86
+    if (g_hasSse2) return FindLineEndSse2(data, data + size);
+#endif
+    return FindLineEndInWords(data, data + size);
 }
 
 void UseWideScans(bool wide) {

@@ -11,6 +11,10 @@
 // for line feeds.
 const char* FindByte(const char* data, size_t size, char c);
 
+// The first line end of data[0, size), a line feed or a carriage return, or
+// null: the scan of header lines, which end at either.
+const char* FindLineEnd(const char* data, size_t size);
+
 // Whether the line starts with "From ", size being how many of its bytes may be
 // read: an mbox's separator, or in a header block a misplaced one. Byte by byte: a call to the C
 // runtime's memcmp for every line costs more.
@@ -25,6 +29,6 @@ inline bool IsFromLine(const char* line, size_t size) {
 // whole lines that are no separator.
 const char* NextPossibleSeparator(const char* data, const char* end);
 
-// Whether those two scan 16 bytes at a time, where the processor has SSE2 (as
+// Whether those scan 16 bytes at a time, where the processor has SSE2 (as
 // they do from the start), or a word at a time as without it: for tests of both.
 void UseWideScans(bool wide);

@@ -9,13 +9,20 @@
 #include <utility>
 #include <vector>
 
+// Why a file is counted without being read: not mail (or a folder not read),
+// or a link to a folder already read.
+enum class LeftOut { kNone, kFile, kLink };
+
 struct InputFile {
-    InputFile(std::string where, bool named, bool skip = false, std::string why = "")
+    InputFile(std::string where, bool named, LeftOut skip = LeftOut::kNone, std::string why = "")
         : path(std::move(where)), given(named), leftOut(skip), note(std::move(why)) {}
     std::string path;  // also what the user sees: the path given, joined with names below it
     bool given;        // named on the command line, so read as a mail whatever it holds
-    bool leftOut;      // counted as left out without being read
+    LeftOut leftOut;   // when not kNone, counted as left out without being read
     std::string note;  // when set, why it was left out
+    // In a Maildir's cur/ or new/, where each file is one mail: a "From " line
+    // at its start is its envelope, not an mbox separator.
+    bool oneMail = false;
 };
 
 struct InputError {
@@ -23,18 +30,29 @@ struct InputError {
     std::string reason;
 };
 
+// Which folders of a walk are read: every one, or only those that may hold
+// good mail, leaving out by their usual names the folders of spam, deleted,
+// sent and unsent mail (Junk, Spam, Trash, Sent, Drafts, Outbox, Templates and
+// the like, in any case).
+enum class FolderChoice { kEvery, kGoodMailOnly };
+
 // Appends the files below path (or path itself) to files, in name order; what
 // can't be found or listed goes to errors. Subfolders are walked too, each one
 // once however many links lead to it (a link to a folder already walked is left
 // out with a note). Inside a Maildir (a folder holding cur/ and new/), its
 // tmp/, which holds mails still being delivered, is skipped, and its dot-folders
-// that hold cur/ are walked (Maildir++: .Sent, .Archive.2023). Other hidden
-// entries (a leading dot) and mbox index files (.msf, beside the mbox files of
-// a Thunderbird profile) are left out. On Windows, * and ? in the last part of
-// path are expanded as Windows programs do; what they match is read like the
-// entries of a folder.
+// that hold cur/ are walked (Maildir++: .Sent, .Archive.2023); the files of its
+// cur/ and new/ are marked oneMail, also when named on the command line. Other
+// hidden entries (a leading dot) and mbox index files (.msf, beside the mbox
+// files of a Thunderbird profile) are left out. With kGoodMailOnly, a folder
+// below path whose name says it holds no good mail is left out with a note: a
+// Thunderbird mbox file ("Junk") or its ".sbd" folder, a Maildir++ folder with
+// such a name anywhere in it (".Junk", ".Archive.Spam", ".Trash.2023"), or a
+// plain folder; path itself is read whatever its name. On Windows, * and ? in
+// the last part of path are expanded as Windows programs do; what they match
+// is read like the entries of a folder.
 void CollectInputs(const std::string& path, std::vector<InputFile>& files,
-                   std::vector<InputError>& errors);
+                   std::vector<InputError>& errors, FolderChoice choice = FolderChoice::kEvery);
 
 // path and name joined with the separator that path already uses.
 std::string JoinPath(const std::string& path, const std::string& name);

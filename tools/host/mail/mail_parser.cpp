@@ -18,14 +18,28 @@ struct Line {
     size_t next;
 };
 
-Line LineAt(const char* data, size_t size, size_t pos) {
+// A header line ends at a line feed, a CR LF or a bare carriage return, as
+// Python's email package ends it.
+Line HeaderLineAt(const char* data, size_t size, size_t pos) {
+    const char* stop = FindLineEnd(data + pos, size - pos);
+    Line line{pos, size, size};
+    if (stop) {
+        line.end = static_cast<size_t>(stop - data);
+        line.next = line.end + 1;
+        if (*stop == '\r' && line.next < size && data[line.next] == '\n') ++line.next;
+    }
+    return line;
+}
+
+// An mbox is cut into lines at line feeds only: a "From " after a bare carriage
+// return starts no mail.
+Line MboxLineAt(const char* data, size_t size, size_t pos) {
     const char* lf = FindByte(data + pos, size - pos, '\n');
     Line line{pos, size, size};
     if (lf) {
         line.end = static_cast<size_t>(lf - data);
         line.next = line.end + 1;
     }
-    if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
     return line;
 }
 
@@ -81,7 +95,7 @@ void ParseHeaders(const char* data, size_t size, std::vector<Header>& headers) {
     // Whether continuation lines belong to the last header or to a dropped line.
     bool continuing = false;
     for (size_t pos = ByteOrderMarkLength(data, size); pos < size;) {
-        const Line line = LineAt(data, size, pos);
+        const Line line = HeaderLineAt(data, size, pos);
         pos = line.next;
         if (line.begin == line.end) break;  // the empty line before the body
         if (IsBlank(data[line.begin])) {
@@ -134,11 +148,11 @@ size_t MboxStart(const char* data, size_t size) {
     const size_t first = ByteOrderMarkLength(data, size);
     if (IsFromLine(data + first, size - first)) return first;
     for (size_t pos = first; pos < size;) {
-        const Line line = LineAt(data, size, pos);
+        const Line line = MboxLineAt(data, size, pos);
         if (pos == first && IsField(data, line)) break;
         if (IsFromLine(data + pos, size - pos)) {
             // Junk came first, so a line that merely starts with the word needs a mail after it.
-            if (line.next < size && IsField(data, LineAt(data, size, line.next))) return pos;
+            if (line.next < size && IsField(data, MboxLineAt(data, size, line.next))) return pos;
         }
         pos = line.next;
     }

@@ -11,13 +11,12 @@ struct Header {
     std::string value;  // unfolded, without the blanks around it
 };
 
-// The header block at the start of a mail, CR LF or LF, continuation lines
-// joined to the header before them. It ends at the first line that is neither a
-// header field ("Name:", the name printable ASCII without blanks) nor a
-// continuation line (one that starts with a blank or a tab): usually the empty
-// line, but in a mail that lacks it, the first line of the body, which is never
-// read as a header. A field with no name and a "From " line are dropped, with
-// the continuation lines after them. A UTF-8 byte-order mark before the first
+// The header block at the start of a mail, its lines ended by LF, CR LF or a
+// bare CR, continuation lines joined to the header before them. It ends at the first line that is
+// neither a header field ("Name:", the name printable ASCII without blanks) nor a continuation line
+// (one that starts with a blank or a tab): usually the empty line, but in a mail that lacks it, the
+// first line of the body, which is never read as a header. A field with no name and a "From " line
+// are dropped, with the continuation lines after them. A UTF-8 byte-order mark before the first
 // field is passed over. NUL bytes in a value become blanks, so that no part of
 // it is hidden from a reader that stops at the first zero byte.
 std::vector<Header> ParseHeaders(const char* data, size_t size);

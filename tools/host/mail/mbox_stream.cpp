@@ -20,9 +20,31 @@ struct FileCloser {
 
 }  // namespace
 
+namespace {
+
+// The line's length without its line end: LF, CR LF or a bare CR.
+size_t WithoutLineEnd(const char* line, size_t size) {
+    if (size > 0 && line[size - 1] == '\n') --size;
+    if (size > 0 && line[size - 1] == '\r') --size;
+    return size;
+}
+
+}  // namespace
+
 void MailSplitter::Feed(const char* data, size_t size) {
     static_assert(kChunkSize <= kMaxHeaderBlock, "a block in one chunk is never too large");
     const char* const end = data + size;
+    // A carriage return ended the last piece: its line ends here, with the line
+    // feed when one follows.
+    if (data < end && state_ == kHeaders && headers_.size() > lineStart_ &&
+        headers_.back() == '\r') {
+        if (*data == '\n') {
+            HeaderLinePart(data, data + 1, true);
+            ++data;
+        } else {
+            EndHeaderLine();
+        }
+    }
     while (data < end) {
         if (state_ == kSkipping) {
             // Outside the headers only separators count: in a single mail
@@ -36,9 +58,17 @@ void MailSplitter::Feed(const char* data, size_t size) {
             state_ = kHeadersInPiece;
             block_ = data;
         }
-        const char* const lf = FindByte(data, static_cast<size_t>(end - data), '\n');
-        const char* const next = lf ? lf + 1 : end;
-        const bool ended = lf != nullptr;
+        const char* next = end;
+        bool ended = false;
+        if (state_ == kHeaders || state_ == kHeadersInPiece) {
+            // A carriage return at the piece's end may have its line feed in the next.
+            const char* const stop = FindLineEnd(data, static_cast<size_t>(end - data));
+            ended = stop && (*stop == '\n' || stop + 1 < end);
+            if (ended) next = stop + (*stop == '\r' && stop[1] == '\n' ? 2 : 1);
+        } else if (const char* const lf = FindByte(data, static_cast<size_t>(end - data), '\n')) {
+            next = lf + 1;
+            ended = true;
+        }
         switch (state_) {
             case kSkipping:
                 SkippedLine(data, next, ended);
@@ -100,20 +130,20 @@ void MailSplitter::HeaderLineInPiece(const char* line, const char* next, bool en
         return;
     }
     const size_t size = static_cast<size_t>(next - line);
-    if (mbox_ && IsFromLine(line, size)) {
+    const bool lf = line[size - 1] == '\n';
+    if (mbox_ && atLfLine_ && IsFromLine(line, size)) {
         sink_(Label(), block_, static_cast<size_t>(line - block_));
-        StartMail();
+        Separator(lf);
         return;
     }
-    size_t length = size - 1;  // without its line feed
-    if (length > 0 && line[length - 1] == '\r') --length;
+    atLfLine_ = lf;
+    const size_t length = WithoutLineEnd(line, size);
     if (!IsHeaderBlockLine(line, length)) {
         // The empty line, kept with the block, or the first body line of a
         // mail that lacks it, which is not.
         const char* const blockEnd = length == 0 ? next : line;
         sink_(Label(), block_, static_cast<size_t>(blockEnd - block_));
-        state_ = kSkipping;
-        headLength_ = 0;
+        ToBody(lf);
     }
 }
 
@@ -140,24 +170,46 @@ void MailSplitter::HeaderLinePart(const char* data, const char* next, bool ended
 // The line from lineStart_ on in headers_ has ended, or the data has.
 void MailSplitter::EndHeaderLine() {
     const char* line = headers_.data() + lineStart_;
-    size_t size = headers_.size() - lineStart_;
-    if (mbox_ && IsFromLine(line, size)) {
+    const size_t size = headers_.size() - lineStart_;
+    const bool lf = size > 0 && line[size - 1] == '\n';
+    if (mbox_ && atLfLine_ && IsFromLine(line, size)) {
         headers_.resize(lineStart_);
         Emit();
-        StartMail();
+        Separator(lf);
         return;
     }
-    if (size > 0 && line[size - 1] == '\n') --size;
-    if (size > 0 && line[size - 1] == '\r') --size;
-    if (!IsHeaderBlockLine(line, size)) {
+    atLfLine_ = lf;
+    const size_t length = WithoutLineEnd(line, size);
+    if (!IsHeaderBlockLine(line, length)) {
         // The empty line, or the first body line of a mail that lacks it.
-        if (size > 0) headers_.resize(lineStart_);
+        if (length > 0) headers_.resize(lineStart_);
         Emit();
-        state_ = kSkipping;
-        headLength_ = 0;
+        ToBody(lf);
     } else {
         lineStart_ = headers_.size();
     }
+}
+
+// An mbox's separator runs to its line feed: what follows a carriage return
+// in it is still the envelope, not a header.
+void MailSplitter::Separator(bool lineFeed) {
+    if (lineFeed) return StartMail();
+    std::memcpy(head_, "From ", 5);
+    headLength_ = 5;
+    state_ = kInBodyLine;
+}
+
+// After the header block: at a line's start when its last line ended with a
+// line feed, else inside an mbox line, where no separator can start.
+void MailSplitter::ToBody(bool lineFeed) {
+    if (lineFeed) {
+        state_ = kSkipping;
+        headLength_ = 0;
+        return;
+    }
+    state_ = kInBodyLine;
+    headLength_ = sizeof head_;
+    head_[0] = '\0';
 }
 
 void MailSplitter::StartMail() {
@@ -165,6 +217,7 @@ void MailSplitter::StartMail() {
     headers_.clear();
     headLength_ = 0;
     lineStart_ = 0;
+    atLfLine_ = true;
     state_ = kHeaders;
 }
 
@@ -189,14 +242,12 @@ void MailSplitter::TooLarge() {
     sink_(Label(), nullptr, 0);
     std::string().swap(headers_);
     lineStart_ = 0;
-    state_ = kInBodyLine;
-    headLength_ = sizeof head_;
-    head_[0] = '\0';
+    ToBody(false);
 }
 
 ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& bytesRead,
                       std::string& failure, ProgressLine* progress) {
-    if (file.leftOut) {
+    if (file.leftOut != LeftOut::kNone) {
         failure = file.note;
         return ReadOutcome::kNotMail;
     }
@@ -216,7 +267,7 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
     }
     // Whatever stands before an mbox's first mail is no mail; the lines that hold
     // something are counted for the note.
-    size_t start = MboxStart(chunk.data(), got);
+    size_t start = file.oneMail ? std::string::npos : MboxStart(chunk.data(), got);
     const bool mbox = start != std::string::npos;
     if (!mbox) start = ByteOrderMarkLength(chunk.data(), got);
     size_t junkLines = 0;

@@ -25,7 +25,8 @@ enum class ReadOutcome { kRead, kNotMail, kFailed };
 
 class ProgressLine;
 
-// Hands every mail of the file to sink, in file order. kNotMail: an empty file,
+// Hands every mail of the file to sink, in file order: a file marked oneMail
+// as one mail, its "From " line as the envelope. kNotMail: an empty file,
 // a file left out by CollectInputs, or a file found in a folder that does not
 // start like a mail; such files are passed over. kFailed: the reason is in
 // failure; mails read before a read error have already gone to sink. Every byte
@@ -37,9 +38,13 @@ ReadOutcome ReadMails(const InputFile& file, const MailSink& sink, uint64_t& byt
                       std::string& failure, ProgressLine* progress = nullptr);
 
 // Cuts a stream of bytes into mails and keeps only each one's header block. A
-// line is looked at when its line feed arrives, so a line may span any number
-// of pieces; of a body line only its first five bytes are kept, enough to tell
-// an mbox separator, and those only when it spans pieces. In an mbox, what
+// line is looked at when its end arrives, so a line may span any number of
+// pieces. A header line ends at a line feed, a CR LF or a bare carriage return,
+// as the header parser reads it; the file is cut into mails at lines that start
+// after a line feed only, so a separator runs to its line feed, and a "From "
+// after a bare carriage return starts no mail. Of a body line only its first
+// five bytes are kept, enough to tell an mbox separator, and those only when it
+// spans pieces. In an mbox, what
 // comes before the first separator is no mail, and a body line escaped as
 // ">From " stays in its mail. path and sink must outlive the splitter.
 class MailSplitter {
@@ -72,6 +77,8 @@ class MailSplitter {
     void KeepBlock(const char* begin, const char* end);
     void HeaderLinePart(const char* data, const char* next, bool ended);
     void EndHeaderLine();
+    void Separator(bool lineFeed);
+    void ToBody(bool lineFeed);
     void StartMail();
     const std::string& Label();
     void Emit();
@@ -87,5 +94,6 @@ class MailSplitter {
     char head_[5] = {};     // the first bytes of a line outside the headers
     size_t headLength_ = 0;
     const char* block_ = nullptr;  // in kHeadersInPiece, where the block starts
+    bool atLfLine_ = true;  // the header line being read starts after a line feed, or the mail
     uint64_t index_ = 0;
 };
