@@ -18,10 +18,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-}  // namespace
-
-namespace {
-
 // The line's length without its line end: LF, CR LF or a bare CR.
 size_t WithoutLineEnd(const char* line, size_t size) {
     if (size > 0 && line[size - 1] == '\n') --size;
