@@ -20,6 +20,7 @@ set(QUORVEL_HOST_COMMANDS
     commands/learn_report.cpp
     commands/learner.cpp
     commands/list_health.cpp
+    commands/list_reading.cpp
     commands/save_drops.cpp)
 if(WIN32)
     list(APPEND QUORVEL_HOST_MAIL mail/mail_inputs_win.cpp)

@@ -7,9 +7,9 @@
 #include <unordered_map>
 
 #include "addresses/ascii_case.h"
-#include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "tools/host/commands/broad_entries.h"
+#include "tools/host/commands/list_reading.h"
 #include "tools/host/mail/mail_inputs.h"
 
 namespace {
@@ -19,36 +19,6 @@ struct RawLine {
     size_t begin;   // offset in the data
     size_t length;  // after CR LF became LF, without the line end
 };
-
-struct TappedText {
-    std::string text;
-    bool outOfMemory = false;
-};
-
-// Called from the core, which is built without exceptions: nothing may leave it.
-void TakeText(void* context, const char* text, size_t size) {
-    auto* tapped = static_cast<TappedText*>(context);
-    try {
-        if (!tapped->outOfMemory) tapped->text.append(text, size);
-    } catch (...) {
-        tapped->outOfMemory = true;
-    }
-}
-
-// The file's bytes as the 8-bit text that the plug-in reads: after a UTF-8
-// mark, or converted from UTF-16 as its load converts them, so every later
-// look at lines and bytes sees what the plug-in sees. unconvertible is set when
-// some character has no form in the system's code page.
-std::string TextAsRead(const char* data, size_t size, bool& unconvertible) {
-    TappedText tapped;
-    ListFileReader reader([](void*, const char*) {}, nullptr);
-    reader.TapText(TakeText, &tapped);
-    reader.Feed(data, size);
-    reader.Finish();
-    if (tapped.outOfMemory) throw std::bad_alloc();
-    unconvertible = (reader.losses() & kLostUnconvertible) != 0;
-    return std::move(tapped.text);
-}
 
 bool IsBlankOrTab(char c) {
     return c == ' ' || c == '\t';
@@ -87,67 +57,28 @@ struct ParsedList {
     std::vector<RawLine> lines;
     size_t stop = 0;      // where a Ctrl-Z ended the data, or its size when none did
     size_t stopLine = 0;  // the line that holds it
-    bool outOfMemory = false;
 };
 
-// Called from the core, which is built without exceptions: nothing may leave it.
-void TakeEntry(void* context, const char* text) {
-    auto* list = static_cast<ParsedList*>(context);
-    try {
-        if (!list->outOfMemory) list->entries.push_back(text);
-    } catch (...) {
-        list->outOfMemory = true;
-    }
-}
-
-// Called from the core too.
-void TakePiece(void* context, const ListFileParser::Piece& piece) {
-    auto* list = static_cast<ParsedList*>(context);
-    try {
-        std::vector<RawLine>& lines = list->lines;
-        if (list->outOfMemory) return;
+ParsedList ParseList(const char* data, size_t size) {
+    ListPieces pieces = ParseListText(data, size);
+    ParsedList list;
+    list.entries = std::move(pieces.entries);
+    for (const ListFileParser::Piece& piece : pieces.pieces) {
+        std::vector<RawLine>& lines = list.lines;
         if (!lines.empty() && lines.back().number == piece.line) {
             lines.back().length = piece.start + piece.length - lines.back().begin;
         } else {
             lines.push_back({piece.line, piece.start, piece.length});
         }
-    } catch (...) {
-        list->outOfMemory = true;
     }
-}
-
-ParsedList ParseList(const char* data, size_t size) {
-    ParsedList list;
-    ListFileParser parser(TakeEntry, &list);
-    parser.TapPieces(TakePiece, &list);
-    parser.Feed(data, size);
-    parser.Finish();
-    if (list.outOfMemory) throw std::bad_alloc();
-    list.stop = parser.ctrlZAt() == ListFileParser::kNoCtrlZ ? size : parser.ctrlZAt();
-    list.stopLine = parser.line();
+    list.stop = pieces.ctrlZAt == ListFileParser::kNoCtrlZ ? size : pieces.ctrlZAt;
+    list.stopLine = pieces.line;
     return list;
 }
 
 // The entries as the plug-in loads them, in file order.
 std::vector<std::string> ParseEntries(const char* data, size_t size) {
-    return ParseList(data, size).entries;
-}
-
-struct FileBytes {
-    std::string bytes;
-    bool tooLarge = false;
-};
-
-// Called from the core, which is built without exceptions: nothing may leave it.
-void AppendChunk(void* context, const char* data, size_t size) {
-    auto* file = static_cast<FileBytes*>(context);
-    if (file->tooLarge) return;
-    try {
-        file->bytes.append(data, size);
-    } catch (...) {  // bad_alloc, or length_error past a 32-bit string's largest size
-        file->tooLarge = true;
-        std::string().swap(file->bytes);
-    }
+    return ParseListText(data, size).entries;
 }
 
 // False when memory ran out.
@@ -346,8 +277,11 @@ std::string ShowEntry(const std::string& entry) {
 }
 
 std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
-    bool unconvertible = false;
-    const std::string asRead = TextAsRead(bytes, byteCount, unconvertible);
+    // Every later look at lines and bytes sees what the plug-in sees: the text
+    // after a UTF-8 mark, or converted from UTF-16 as its load converts it.
+    const ListReading reading = ReadAsThePluginDoes(bytes, byteCount);
+    const std::string& asRead = reading.text;
+    const bool unconvertible = (reading.losses & kLostUnconvertible) != 0;
     const ListText list = ReadList(asRead);
     std::vector<ListWarning> warnings;
     if (unconvertible) UnconvertibleWarning(warnings);
@@ -360,16 +294,16 @@ std::vector<ListWarning> ExamineList(const char* bytes, size_t byteCount) {
 }
 
 int PrintListWarnings(const std::string& path, bool sayWhenEmpty, std::FILE* out) {
-    FileBytes file;
+    std::string bytes;
     std::vector<ListWarning> warnings;
     std::string whole;  // a warning about the list as a whole
+    ListBytes read = ListBytes::kUnreadable;
     if (KindOfPath(path) == PathKind::kMissing) {
         whole = "There is no list file " + path + ", so the plug-in passes every mail.";
-    } else if (ReadFileChunks(CodePagePath(path).c_str(), AppendChunk, &file, true) !=
-               ReadResult::Whole) {
+    } else if ((read = ReadListBytes(path, bytes)) == ListBytes::kUnreadable) {
         whole = "The list file " + path +
                 " can't be read, so the plug-in starts with no list and passes every mail.";
-    } else if (file.tooLarge || !Examine(file.bytes, warnings, whole)) {
+    } else if (read == ListBytes::kTooLarge || !Examine(bytes, warnings, whole)) {
         warnings.clear();
         whole = "The list file " + path + " is too large to look through.";
         sayWhenEmpty = true;

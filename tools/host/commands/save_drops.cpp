@@ -5,59 +5,14 @@
 #include <cstring>
 #include <new>
 
-#include "addresses/file_io.h"
 #include "addresses/list_file.h"
 #include "tools/host/commands/list_health.h"
-#include "tools/host/mail/mail_inputs.h"
+#include "tools/host/commands/list_reading.h"
 
 namespace {
 
 // Lines and entries named in a sentence before "and N more".
 constexpr size_t kMaxNamed = 5;
-
-// What the core hands out goes into memory of ours here; the core is built
-// without exceptions, so nothing may leave these.
-struct Gathered {
-    std::string text;
-    std::vector<std::string> entries;
-    std::vector<ListFileParser::Piece> pieces;
-    bool outOfMemory = false;
-};
-
-void GatherText(void* context, const char* text, size_t size) {
-    auto* gathered = static_cast<Gathered*>(context);
-    try {
-        if (!gathered->outOfMemory) gathered->text.append(text, size);
-    } catch (...) {
-        gathered->outOfMemory = true;
-    }
-}
-
-void GatherEntry(void* context, const char* text) {
-    auto* gathered = static_cast<Gathered*>(context);
-    try {
-        if (!gathered->outOfMemory) gathered->entries.push_back(text);
-    } catch (...) {
-        gathered->outOfMemory = true;
-    }
-}
-
-void GatherPiece(void* context, const ListFileParser::Piece& piece) {
-    auto* gathered = static_cast<Gathered*>(context);
-    try {
-        if (!gathered->outOfMemory) gathered->pieces.push_back(piece);
-    } catch (...) {
-        gathered->outOfMemory = true;
-    }
-}
-
-void GatherBytes(void* context, const char* data, size_t size) {
-    GatherText(context, data, size);
-}
-
-void Check(const Gathered& gathered) {
-    if (gathered.outOfMemory) throw std::bad_alloc();
-}
 
 std::string Lines(const std::vector<size_t>& numbers) {
     std::string said = numbers.size() == 1 ? "line " : "lines ";
@@ -101,32 +56,18 @@ std::vector<size_t> UnconvertibleLines(const std::string& bytes, ListEncoding en
 }  // namespace
 
 std::vector<std::string> WhatASaveDrops(const std::string& bytes) {
-    Gathered read;
-    ListFileReader reader([](void*, const char*) {}, nullptr);
-    reader.TapText(GatherText, &read);
-    reader.Feed(bytes.data(), bytes.size());
-    reader.Finish();
-    Check(read);
+    const ListReading read = ReadAsThePluginDoes(bytes.data(), bytes.size());
     std::vector<std::string> drops;
-    const unsigned losses = reader.losses();
+    const unsigned losses = read.losses;
     if (losses == 0) return drops;
     // The text the line rules read, once more, to see where its lines go wrong.
-    Gathered parsed;
-    ListFileParser parser(GatherEntry, &parsed);
-    parser.TapPieces(GatherPiece, &parsed);
-    parser.Feed(read.text.data(), read.text.size());
-    parser.Finish();
-    Check(parsed);
+    const ListPieces parsed = ParseListText(read.text.data(), read.text.size());
     if (losses & kLostAfterCtrlZ) {
         // All that follows the Ctrl-Z, further ones read as line ends.
-        std::string rest = read.text.substr(parser.ctrlZAt() + 1);
+        std::string rest = read.text.substr(parsed.ctrlZAt + 1);
         std::replace(rest.begin(), rest.end(), '\x1A', '\n');
-        Gathered after;
-        ListFileParser tail(GatherEntry, &after);
-        tail.Feed(rest.data(), rest.size());
-        tail.Finish();
-        Check(after);
-        const std::string where = "the Ctrl-Z in line " + std::to_string(parser.line());
+        const ListPieces after = ParseListText(rest.data(), rest.size());
+        const std::string where = "the Ctrl-Z in line " + std::to_string(parsed.line);
         if (after.entries.empty()) {
             drops.push_back(where + (rest.empty() ? "" : " and the blank lines after it"));
         } else {
@@ -144,7 +85,7 @@ std::vector<std::string> WhatASaveDrops(const std::string& bytes) {
         }
     }
     if (losses & kLostUnconvertible) {
-        const std::vector<size_t> lines = UnconvertibleLines(bytes, reader.encoding());
+        const std::vector<size_t> lines = UnconvertibleLines(bytes, read.encoding);
         drops.push_back((lines.empty() ? std::string("the end of the file") : Lines(lines)) +
                         ", with letters your system's code page has no form for, or broken text");
     }
@@ -169,8 +110,7 @@ std::vector<std::string> WhatASaveDrops(const std::string& bytes) {
 }
 
 std::vector<std::string> WhatASaveDropsOf(const std::string& path) {
-    Gathered file;
-    const ReadResult read = ReadFileChunks(CodePagePath(path).c_str(), GatherBytes, &file, true);
-    Check(file);
-    return read == ReadResult::Whole ? WhatASaveDrops(file.text) : std::vector<std::string>();
+    std::string bytes;
+    if (ReadListBytes(path, bytes) != ListBytes::kWhole) return {};
+    return WhatASaveDrops(bytes);
 }
