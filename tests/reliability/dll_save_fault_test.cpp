@@ -77,6 +77,39 @@ class ModuleSaveFaultTest : public ::testing::Test {
         plugin_.reset();
     }
 
+    // Holds this page's save between its second look at the file and its write,
+    // and meanwhile starts another program on list: its load, then afterLoad.
+    // The other program must not finish while the save is held (why says what
+    // finishing early would mean); the save then goes through.
+    template <typename AfterLoad>
+    void AnotherProgramDuringAHeldSave(const std::string& list, AfterLoad afterLoad,
+                                       const char* why) {
+        using HoldFn = void(__cdecl*)(void* started, void* resume);
+        const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
+        ASSERT_NE(hold, nullptr);
+        HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread other([&] {
+            WaitForSingleObject(started, INFINITE);
+            std::memcpy(g_modulePath, list.c_str(), list.size() + 1);
+            ReleasePlugin();
+            LoadAddressList();
+            afterLoad();
+            SetEvent(done);
+        });
+        std::thread user([&] {
+            WaitForSingleObject(started, INFINITE);
+            EXPECT_EQ(WaitForSingleObject(done, 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << why;
+            SetEvent(resume);
+        });
+        hold(started, resume);
+        EXPECT_EQ(page_->Save(), 1);
+        user.join();
+        other.join();
+        for (HANDLE event : {started, resume, done}) CloseHandle(event);
+    }
+
     void SaveFailsThenMend(const char* fault, void (*mend)(ModuleSaveFaultTest&)) {
         SCOPED_TRACE(fault);
         page_->messages.clear();
@@ -220,7 +253,6 @@ const Spelling kSpellings[] = {
 // second waits until the first has written before it reads the file, so neither
 // writes over the other's entries.
 TEST_F(ModuleSaveFaultTest, AnotherProgramsSaveWaitsForThisOne) {
-    using HoldFn = void(__cdecl*)(void* started, void* resume);
     int run = 0;
     for (const Spelling& spelling : kSpellings) {
         SCOPED_TRACE(spelling.what);
@@ -230,30 +262,13 @@ TEST_F(ModuleSaveFaultTest, AnotherProgramsSaveWaitsForThisOne) {
             continue;
         }
         if (run++ > 0) LoadAndEdit();
-        const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
-        ASSERT_NE(hold, nullptr);
-        HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        HANDLE saved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        std::thread other([&] {
-            WaitForSingleObject(started, INFINITE);
-            std::memcpy(g_modulePath, list.c_str(), list.size() + 1);
-            ReleasePlugin();
-            LoadAddressList();
-            EXPECT_TRUE(AddAddress("theirs@example.net"));
-            EXPECT_TRUE(SaveAddressList());
-            SetEvent(saved);
-        });
-        std::thread user([&] {
-            WaitForSingleObject(started, INFINITE);
-            EXPECT_EQ(WaitForSingleObject(saved, 1000), static_cast<DWORD>(WAIT_TIMEOUT))
-                << "the other program saved in the middle of this save";
-            SetEvent(resume);
-        });
-        hold(started, resume);
-        EXPECT_EQ(page_->Save(), 1);
-        user.join();
-        other.join();
+        AnotherProgramDuringAHeldSave(
+            list,
+            [] {
+                EXPECT_TRUE(AddAddress("theirs@example.net"));
+                EXPECT_TRUE(SaveAddressList());
+            },
+            "the other program saved in the middle of this save");
         ReleasePlugin();
         g_modulePath[0] = '\0';
         if (list[0] == 'Q') DefineDosDeviceA(DDD_REMOVE_DEFINITION, "Q:", nullptr);
@@ -262,7 +277,6 @@ TEST_F(ModuleSaveFaultTest, AnotherProgramsSaveWaitsForThisOne) {
             << "this save's edit was lost";
         EXPECT_NE(file.find("theirs@example.net\r\n"), std::string::npos)
             << "the other program's entry was lost";
-        for (HANDLE event : {started, resume, saved}) CloseHandle(event);
     }
     EXPECT_GE(run, 2) << "no second spelling to try";
 }
@@ -315,36 +329,14 @@ namespace {
 // its second look at the file and its write: the load waits for the save, and
 // reads what it wrote.
 TEST_F(ModuleSaveFaultTest, ALoadWaitsForAnotherProgramsSave) {
-    using HoldFn = void(__cdecl*)(void* started, void* resume);
-    const auto hold = plugin_->Export<HoldFn>("HoldNextWrite");
-    ASSERT_NE(hold, nullptr);
-    HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE loaded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const std::string list = folder_.File("quorvel.txt");
     bool sawTheSave = false;
-    std::thread other([&] {
-        WaitForSingleObject(started, INFINITE);
-        std::memcpy(g_modulePath, list.c_str(), list.size() + 1);
-        ReleasePlugin();
-        LoadAddressList();
-        sawTheSave = FindAddress("new@example.com") != nullptr;
-        SetEvent(loaded);
-    });
-    std::thread user([&] {
-        WaitForSingleObject(started, INFINITE);
-        EXPECT_EQ(WaitForSingleObject(loaded, 1000), static_cast<DWORD>(WAIT_TIMEOUT))
-            << "the load read the file in the middle of the save";
-        SetEvent(resume);
-    });
-    hold(started, resume);
-    EXPECT_EQ(page_->Save(), 1);
-    user.join();
-    other.join();
+    AnotherProgramDuringAHeldSave(
+        folder_.File("quorvel.txt"),
+        [&] { sawTheSave = FindAddress("new@example.com") != nullptr; },
+        "the load read the file in the middle of the save");
     EXPECT_TRUE(sawTheSave) << "the load did not read what the save wrote";
     ReleasePlugin();
     g_modulePath[0] = '\0';
-    for (HANDLE event : {started, resume, loaded}) CloseHandle(event);
 }
 
 // A list with text after a Ctrl-Z, held by another program that lets it be
